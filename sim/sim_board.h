@@ -1,0 +1,95 @@
+// Simulated board: chips that answer the library's SPI protocol on the
+// parallel-port data lines. Self-contained and allocation-free: the caller
+// owns the sim_board storage (about 2.2 MiB: 17 chips of 64 Ki words). No
+// exceptions, no standard library beyond <stdint.h>/<stddef.h>, so the same
+// source compiles into user-mode programs and into the kernel-mode driver.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Data lines of an output byte, as the library drives them.
+enum : uint8_t {
+    SIM_LINE_CS = 0x01,
+    SIM_LINE_SEL2 = 0x02,
+    SIM_MUX_CHANNEL = 0x3E, // bits 1 to 5: channel << 1
+    SIM_LINE_AUX = 0x10,
+    SIM_LINE_MOSI = 0x40,
+    SIM_LINE_CLK = 0x80,
+};
+// Status byte bit that carries the chip's data-out line.
+enum : uint8_t { SIM_STATUS_MISO = 0x40 };
+
+enum sim_wiring : uint8_t {
+    SIM_WIRING_DIRECT = 0, // chip 0 while CS low; chip 1 while CS and SEL2 high
+    SIM_WIRING_MUX = 1,    // chip c on channel c (0..16) while CS low
+};
+
+// Faults of one chip (sim_chip::faults).
+enum : uint32_t {
+    SIM_FAULT_ABSENT = 0x1,   // no chip: data-out reads the board's idle level
+    SIM_FAULT_BAD_ECHO = 0x2, // the echo of a read has its low bit inverted
+    SIM_FAULT_STUCK0 = 0x4,   // data-out always 0 while selected
+    SIM_FAULT_STUCK1 = 0x8,   // data-out always 1 while selected
+};
+
+enum { SIM_MAX_CHIPS = 17, SIM_MEM_WORDS = 65536, SIM_LOG_SIZE = 64 };
+
+// What a chip saw in one frame, for tests and tools.
+struct sim_frame_log {
+    uint8_t chip;
+    uint8_t command;    // command byte (valid when bits >= 8)
+    uint16_t address;   // valid when bits >= 24
+    uint32_t bits;      // clock edges seen in the frame
+    uint32_t words;     // data words read or written in the frame
+};
+
+struct sim_stats {
+    uint32_t frames;        // frames started (chip became selected)
+    uint32_t read_frames;   // frames whose command was a read
+    uint32_t write_frames;  // frames whose command was a write
+    uint32_t words_read;    // data words sent by chips
+    uint32_t words_written; // data words stored by chips
+    uint64_t bytes;         // output bytes stepped
+};
+
+struct sim_chip {
+    uint16_t mem[SIM_MEM_WORDS];
+    uint8_t stopped; // processor state: 1 stopped, 0 running
+    uint32_t faults;
+    // Frame decoder state (private to sim_board.cpp).
+    uint8_t selected;
+    uint8_t miso;
+    uint32_t bit_index;
+    uint32_t shift_in;
+    uint32_t shift_out;
+    uint8_t command;
+    uint16_t address;
+    uint16_t cursor;
+};
+
+struct sim_board {
+    uint8_t wiring;     // sim_wiring
+    uint8_t idle_level; // data-out level while no chip drives it (0 or 1)
+    uint8_t last_out;   // previous output byte, for edge detection
+    sim_chip chips[SIM_MAX_CHIPS];
+    sim_stats stats;
+    sim_frame_log log[SIM_LOG_SIZE]; // ring of the most recent frames
+    uint32_t log_count;              // frames logged in total
+};
+
+// Resets the board to: given wiring, idle level 0, every chip present,
+// running, memory zeroed, no faults; direct wiring has chips 0 and 1.
+// The previous line state is taken as 0x10 (the library's load state).
+void sim_board_init(sim_board *board, uint8_t wiring);
+
+// One output step: takes the output byte, returns the status byte whose
+// bit 6 is the data-out line after this byte's edges.
+uint8_t sim_board_step(sim_board *board, uint8_t out);
+
+// Plays n output bytes and stores n status bytes. Always returns 1; the
+// signature matches simport_play_fn so a board can be attached directly.
+int sim_board_play(void *board, const uint8_t *out, uint8_t *status, uint32_t n);
+
+// The most recent frame logs, newest last: copies up to max entries.
+uint32_t sim_board_recent_frames(const sim_board *board, sim_frame_log *dst, uint32_t max);

@@ -1,0 +1,67 @@
+// Port device access: one kernel driver device per port number.
+#include <cstdio>
+
+#include "frame/frame.h"
+#include "link/link.h"
+
+// Platform identifier of the Windows NT family.
+constexpr uint32_t PLATFORM_NT = 2;
+// The byte written once at open; its acceptance says the device is usable.
+constexpr uint8_t OPEN_PROBE_BYTE = 0xCB;
+
+os_handle open_port_device(int32_t port)
+{
+    if (os_platform_id() != PLATFORM_NT)
+        return nullptr;
+
+    char path[32];
+    snprintf(path, sizeof path, "\\\\.\\TORVEX%d", static_cast<int>(port));
+    os_handle device = os_open_device(path);
+    if (device == nullptr)
+        return nullptr;
+    if (!os_write_byte(device, OPEN_PROBE_BYTE)) {
+        os_close_device(device);
+        return nullptr;
+    }
+    return device;
+}
+
+void close_port()
+{
+    if (link_state.port_handle == nullptr)
+        return;
+    os_close_device(link_state.port_handle);
+    link_state.port_handle = nullptr;
+    link_state.port_number = 0;
+}
+
+bool select_port(int32_t port)
+{
+    close_port();
+    os_handle device = open_port_device(port);
+    if (device == nullptr)
+        return false;
+    link_state.port_handle = device;
+    link_state.port_number = port;
+    link_state.shift_period = 1;
+    return true;
+}
+
+extern "C" SPIFNS_API void SPIFNS_CALL spifns_enumerate_ports(port_enum_fn callback, void *context)
+{
+    // Without a callback there is nobody to report to; probing would only
+    // open and close devices for nothing.
+    if (callback == nullptr)
+        return;
+
+    callback(link_state.port_number, "LPT1", context);
+    for (int port = ENUM_FIRST_PROBED_PORT; port <= ENUM_LAST_PORT; port++) {
+        os_handle probe = open_port_device(port);
+        if (probe == nullptr)
+            continue;
+        os_close_device(probe);
+        char name[16];
+        snprintf(name, sizeof name, "LPT%d", port);
+        callback(port, name, context);
+    }
+}

@@ -1,0 +1,26 @@
+# Fails unless the shared library's dynamic symbol table defines exactly the
+# twelve spifns_ exports plus the simulated-driver (simport_) API.
+execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+set(expected spifns_chip_select spifns_close spifns_command spifns_enumerate_ports spifns_get_last_error
+    spifns_get_version spifns_getvar spifns_getvarlist spifns_halvane_xap_stopped spifns_init
+    spifns_sequence spifns_set_debug_callback)
+string(REPLACE "\n" ";" lines "${out}")
+set(found "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]+ [TDBRVW] (.+)$")
+    set(sym "${CMAKE_MATCH_1}")
+    if(sym MATCHES "^simport_")
+      continue()
+    endif()
+    list(APPEND found "${sym}")
+  endif()
+endforeach()
+list(SORT found)
+list(SORT expected)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "exported symbols differ\n expected: ${expected}\n found:    ${found}")
+endif()
+message(STATUS "exports ok: ${found}")

@@ -1,0 +1,76 @@
+// Loads the shipped shared library the way a host does and checks the state
+// that loading alone gives, including after an unload and a fresh load.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "spifns.h"
+
+namespace {
+
+struct loaded_library {
+    void *handle = dlopen(SPIFNS_SO_PATH, RTLD_NOW | RTLD_LOCAL);
+    ~loaded_library()
+    {
+        if (handle != nullptr)
+            dlclose(handle);
+    }
+    template <typename F> F get(const char *name)
+    {
+        return reinterpret_cast<F>(dlsym(handle, name));
+    }
+};
+
+void expect_load_state(loaded_library &lib)
+{
+    ASSERT_NE(lib.handle, nullptr) << dlerror();
+    auto get_version = lib.get<int (*)()>("spifns_get_version");
+    auto get_last_error = lib.get<int (*)(uint16_t *, const char **)>("spifns_get_last_error");
+    auto getvar = lib.get<const char *(*)(const char *)>("spifns_getvar");
+    ASSERT_TRUE(get_version && get_last_error && getvar);
+
+    EXPECT_EQ(get_version(), 0x103);
+    uint16_t address = 0xABCD;
+    const char *message = nullptr;
+    EXPECT_EQ(get_last_error(&address, &message), ERR_NONE);
+    EXPECT_EQ(address, 0);
+    EXPECT_STREQ(message, "No error");
+    EXPECT_STREQ(getvar("SPIPORT"), "1");
+    EXPECT_STREQ(getvar("SPIMUL"), "-1");
+    EXPECT_STREQ(getvar("SPISHIFTPERIOD"), "1");
+    EXPECT_STREQ(getvar("SPICLOCK"), "172.410000");
+    EXPECT_STREQ(getvar("SPIMAXCLOCK"), "1000");
+}
+
+} // namespace
+
+TEST(SharedLibraryLoad, FreshLoadGivesInitialStateAgainAfterUnload)
+{
+    {
+        loaded_library lib;
+        expect_load_state(lib);
+        // Disturb the state: a slower clock, a failure on record, a sink.
+        lib.get<int (*)(const char *)>("spifns_command")("SPISLOWER");
+        seq_record read{};
+        read.command = SEQ_READ;
+        EXPECT_EQ(lib.get<int (*)(const seq_record *, int)>("spifns_sequence")(&read, 1), 1);
+        EXPECT_EQ(lib.get<int (*)(uint16_t *, const char **)>("spifns_get_last_error")(nullptr, nullptr),
+                  ERR_NO_PORT);
+        EXPECT_STREQ(lib.get<const char *(*)(const char *)>("spifns_getvar")("SPISHIFTPERIOD"), "2");
+    }
+    loaded_library again;
+    expect_load_state(again);
+}
+
+TEST(SharedLibraryLoad, AllTwelveExportsResolve)
+{
+    loaded_library lib;
+    ASSERT_NE(lib.handle, nullptr) << dlerror();
+    for (const char *name :
+         {"spifns_init", "spifns_close", "spifns_get_version", "spifns_get_last_error", "spifns_set_debug_callback",
+          "spifns_getvarlist", "spifns_getvar", "spifns_command", "spifns_chip_select", "spifns_enumerate_ports",
+          "spifns_sequence", "spifns_halvane_xap_stopped"})
+        EXPECT_NE(dlsym(lib.handle, name), nullptr) << name;
+}

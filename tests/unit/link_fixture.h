@@ -1,0 +1,129 @@
+// Shared fixture of the library tests: every test starts from the load state
+// (restored from the very constant the library is initialised from) with no
+// simulated driver attached, and can capture trace lines and control calls.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/frame.h"
+#include "link/link.h"
+#include "sim_board.h"
+#include "simport.h"
+#include "spifns.h"
+
+// Trace lines received by the host's callback.
+inline std::vector<std::string> &traced()
+{
+    static std::vector<std::string> lines;
+    return lines;
+}
+inline void SPIFNS_CALL collect_trace(const char *line)
+{
+    traced().emplace_back(line);
+}
+
+// A simulated driver that records every control call's bytes and answers
+// with a chosen data-out level for chosen output-byte positions.
+struct recording_driver {
+    std::vector<std::vector<uint8_t>> calls;
+    std::vector<uint32_t> miso_high_at; // positions whose status has bit 6 set
+    bool miso_always = false;
+
+    static int play(void *context, const uint8_t *out, uint8_t *status, uint32_t n)
+    {
+        auto *self = static_cast<recording_driver *>(context);
+        self->calls.emplace_back(out, out + n);
+        for (uint32_t i = 0; i < n; i++)
+            status[i] = self->miso_always ? 0xFF : 0xBF; // every other bit set: only bit 6 counts
+        for (uint32_t pos : self->miso_high_at)
+            if (pos < n)
+                status[pos] |= 0x40;
+        return 1;
+    }
+};
+
+// A board chained behind a recorder: the chips answer, the calls are kept.
+struct board_driver {
+    sim_board board;
+    std::vector<uint32_t> call_sizes;
+
+    static int play(void *context, const uint8_t *out, uint8_t *status, uint32_t n)
+    {
+        auto *self = static_cast<board_driver *>(context);
+        self->call_sizes.push_back(n);
+        return sim_board_play(&self->board, out, status, n);
+    }
+};
+
+class LinkTest : public ::testing::Test {
+protected:
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+
+    static void reset()
+    {
+        close_port();
+        frame_reset_state();
+        simport_reset();
+        traced().clear();
+    }
+
+    // Attaches a driver to port 1 and selects it.
+    static void open_port(simport_play_fn play, void *context, int port = 1)
+    {
+        ASSERT_EQ(simport_attach(port, play, context), 0);
+        ASSERT_TRUE(select_port(port));
+    }
+
+    static void capture_trace() { spifns_set_debug_callback(collect_trace); }
+
+    static int last_error(uint16_t *address = nullptr, std::string *message = nullptr)
+    {
+        const char *text = nullptr;
+        const int code = spifns_get_last_error(address, &text);
+        if (message != nullptr)
+            *message = text;
+        return code;
+    }
+
+    static seq_record setvar(const char *name, const char *value)
+    {
+        seq_record r{};
+        r.command = SEQ_SETVAR;
+        r.name = name;
+        r.value = value;
+        return r;
+    }
+    static seq_record transfer(int32_t command, uint16_t address, uint16_t count, uint16_t *words)
+    {
+        seq_record r{};
+        r.command = command;
+        r.address = address;
+        r.word_count = count;
+        r.words = words;
+        return r;
+    }
+    static int set(const char *name, const char *value)
+    {
+        const seq_record r = setvar(name, value);
+        return spifns_sequence(&r, 1);
+    }
+};
+
+// A board driver with a heap-allocated board (2 MiB does not belong on the stack).
+struct BoardTest : LinkTest {
+    std::unique_ptr<board_driver> drv = std::make_unique<board_driver>();
+
+    void SetUp() override
+    {
+        LinkTest::SetUp();
+        sim_board_init(&drv->board, SIM_WIRING_DIRECT);
+        open_port(board_driver::play, drv.get());
+    }
+    sim_chip &chip(int n = 0) { return drv->board.chips[n]; }
+};

@@ -1,0 +1,188 @@
+// The waveform engine's bytes on the port, its samples and its failures.
+#include "link_fixture.h"
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+struct WaveformTest : LinkTest {
+    recording_driver drv;
+    void SetUp() override
+    {
+        LinkTest::SetUp();
+        open_port(recording_driver::play, &drv);
+    }
+};
+
+TEST_F(WaveformTest, TwoBitShiftWithoutTrailerMatchesWorkedExample)
+{
+    uint32_t sampled = 0xDEAD;
+    ASSERT_TRUE(shift_bits(2, 2, &sampled, false));
+    ASSERT_EQ(drv.calls.size(), 1u);
+    EXPECT_EQ(drv.calls[0], (bytes{0x10, 0x50, 0xD0, 0x10, 0x90}));
+    EXPECT_EQ(link_state.line_byte, 0x90);
+    EXPECT_EQ(sampled, 0u);
+}
+
+TEST_F(WaveformTest, TwoBitShiftWithTrailerMatchesWorkedExample)
+{
+    ASSERT_TRUE(shift_bits(2, 2, nullptr, true));
+    EXPECT_EQ(drv.calls[0], (bytes{0x10, 0x50, 0xD0, 0x10, 0x10, 0x11, 0x91, 0x11, 0x91}));
+    EXPECT_EQ(link_state.line_byte, 0x11);
+}
+
+TEST_F(WaveformTest, PeriodTwoDoublesEveryByteAndMovesSamples)
+{
+    link_state.shift_period = 2;
+    drv.miso_high_at = {0, 8}; // samples at 0, 4, 8 read 1, 0, 1
+    uint32_t sampled = 0;
+    ASSERT_TRUE(shift_bits(2, 2, &sampled, false));
+    EXPECT_EQ(drv.calls[0], (bytes{0x10, 0x10, 0x50, 0x50, 0xD0, 0xD0, 0x10, 0x10, 0x90, 0x90}));
+    EXPECT_EQ(sampled, 0b101u);
+}
+
+TEST_F(WaveformTest, SamplesComeFromTheFirstByteOfEachHighHalf)
+{
+    // Marking a byte just off a sample position must not show up.
+    drv.miso_high_at = {2, 5, 31};
+    uint32_t sampled = 0;
+    ASSERT_TRUE(shift_bits(0, 16, &sampled, false));
+    ASSERT_EQ(drv.calls[0].size(), 33u);
+    EXPECT_EQ(sampled, 1u << 15); // only position 2: bit 1 of 16, first after the idle sample
+    drv.miso_high_at = {0};
+    ASSERT_TRUE(shift_bits(0, 16, &sampled, true));
+    EXPECT_EQ(drv.calls[1].size(), 37u);
+    EXPECT_EQ(sampled, 1u << 16); // the top bit is the level before the first clock
+}
+
+TEST_F(WaveformTest, TrailerSampleFallsOnTheRewrittenClockLowSegment)
+{
+    drv.miso_high_at = {32};
+    uint32_t sampled = 0;
+    ASSERT_TRUE(shift_bits(0xFFFF, 16, &sampled, true));
+    const bytes &out = drv.calls[0];
+    EXPECT_EQ(out[32], 0x50); // last bit's high half rewritten: MOSI 1, clock low
+    EXPECT_EQ((bytes{out.begin() + 33, out.end()}), (bytes{0x51, 0xD1, 0x51, 0xD1}));
+    EXPECT_EQ(sampled, 1u);
+    EXPECT_EQ(link_state.line_byte, 0x51);
+}
+
+TEST_F(WaveformTest, ZeroBitShiftsPlayOnlyTheIdleSegment)
+{
+    link_state.shift_period = 3;
+    link_state.line_byte = 0xC4;
+    drv.miso_always = true;
+    uint32_t sampled = 0;
+    ASSERT_TRUE(shift_bits(0, 0, &sampled, false));
+    EXPECT_EQ(drv.calls[0], (bytes{0xC4, 0xC4, 0xC4}));
+    EXPECT_EQ(sampled, 1u);
+    EXPECT_EQ(link_state.line_byte, 0xC4);
+
+    ASSERT_TRUE(shift_bits(0, 0, &sampled, true));
+    EXPECT_EQ(drv.calls[1], (bytes{0x44, 0x44, 0x44, 0x45, 0x45, 0x45, 0xC5, 0xC5, 0xC5, 0x45, 0x45, 0x45, 0xC5,
+                                   0xC5, 0xC5}));
+    EXPECT_EQ(link_state.line_byte, 0x45);
+}
+
+TEST_F(WaveformTest, OnlyClockDataAndTrailerChipSelectChange)
+{
+    link_state.line_byte = 0x3E; // every select, channel and aux line high, CS low
+    ASSERT_TRUE(shift_bits(0xA5, 8, nullptr, true));
+    for (size_t i = 0; i < drv.calls[0].size(); i++)
+        EXPECT_EQ(drv.calls[0][i] & 0x3E, 0x3E) << "byte " << i;
+    EXPECT_EQ(drv.calls[0].back() & LINE_CS, LINE_CS);
+    // Bits at and above bit_count are never sent.
+    link_state.line_byte = 0x3E;
+    ASSERT_TRUE(shift_bits(0xFFFFFF00u, 8, nullptr, false));
+    for (uint8_t b : drv.calls[1])
+        EXPECT_EQ(b & LINE_MOSI, 0);
+}
+
+TEST_F(WaveformTest, ChipSelectPulseMatchesWorkedExampleAndArmsEachMode)
+{
+    ASSERT_TRUE(cs_pulse());
+    EXPECT_EQ(drv.calls[0], (bytes{0x11, 0x11, 0x91, 0x11, 0x91}));
+    EXPECT_EQ(link_state.line_byte, 0x90);
+
+    link_state.chip_config = 7; // another chip: CS and SEL2 armed high
+    ASSERT_TRUE(cs_pulse());
+    EXPECT_EQ(drv.calls[1][0], 0x91); // SEL2 low during the pulse
+    EXPECT_EQ(link_state.line_byte, 0x93);
+
+    link_state.mux_mode = 1; // multiplexed: CS only, channel lines untouched
+    link_state.line_byte = 0x0C;
+    ASSERT_TRUE(cs_pulse());
+    EXPECT_EQ(drv.calls[2][0], 0x0D);
+    EXPECT_EQ(link_state.line_byte, 0x8C);
+}
+
+TEST_F(WaveformTest, NoPortFailsBeforeAllocating)
+{
+    close_port();
+    link_state.line_byte = 0x55;
+    const uint32_t allocs = simport_alloc_count();
+    uint32_t sampled = 7;
+    EXPECT_FALSE(shift_bits(1, 8, &sampled, true));
+    EXPECT_EQ(sampled, 0u);
+    EXPECT_EQ(link_state.line_byte, 0x55);
+    EXPECT_EQ(simport_alloc_count(), allocs);
+    std::string message;
+    EXPECT_EQ(last_error(nullptr, &message), ERR_NO_PORT);
+    EXPECT_EQ(message, "No LPT port selected");
+}
+
+TEST_F(WaveformTest, EitherAllocationFailingLeavesLinesAndDriverUntouched)
+{
+    for (int which = 0; which < 2; which++) {
+        simport_fail_alloc_after(which);
+        uint32_t sampled = 7;
+        EXPECT_FALSE(shift_bits(3, 8, &sampled, true));
+        EXPECT_EQ(sampled, 0u);
+        EXPECT_EQ(link_state.line_byte, 0x10);
+        EXPECT_TRUE(drv.calls.empty());
+        std::string message;
+        EXPECT_EQ(last_error(nullptr, &message), ERR_MALLOC);
+        EXPECT_EQ(message, "Malloc failed");
+    }
+}
+
+TEST_F(WaveformTest, FailedControlCallLeavesLineByteAsIfPlayed)
+{
+    simport_fail_control_after(1, 0);
+    uint32_t sampled = 7;
+    EXPECT_FALSE(shift_bits(2, 2, &sampled, true));
+    EXPECT_EQ(sampled, 0u);
+    EXPECT_EQ(link_state.line_byte, 0x11);
+    std::string message;
+    EXPECT_EQ(last_error(nullptr, &message), ERR_IOCTL);
+    EXPECT_EQ(message, "IOCTL failed");
+    // cs_pulse arms the selection even after its shift failed.
+    simport_fail_control_after(1, 0);
+    EXPECT_FALSE(cs_pulse());
+    EXPECT_EQ(link_state.line_byte, 0x90);
+}
+
+TEST_F(WaveformTest, UnservablePeriodsAreRefusedLikeFailedAllocations)
+{
+    for (uint32_t period : {0u, SHIFT_PERIOD_MAX + 1, 0xFFFFFFFFu}) {
+        link_state.shift_period = period;
+        const uint32_t allocs = simport_alloc_count();
+        uint32_t sampled = 7;
+        EXPECT_FALSE(shift_bits(0, 31, &sampled, false)) << period;
+        EXPECT_EQ(sampled, 0u);
+        EXPECT_EQ(simport_alloc_count(), allocs) << "nothing allocated for period " << period;
+        EXPECT_EQ(last_error(), ERR_MALLOC);
+    }
+    EXPECT_TRUE(drv.calls.empty());
+}
+
+TEST_F(WaveformTest, EachShiftAllocatesTheDocumentedBufferPairOnce)
+{
+    link_state.shift_period = 5;
+    const uint32_t before = simport_alloc_count();
+    ASSERT_TRUE(shift_bits(0x1234, 16, nullptr, true));
+    EXPECT_EQ(simport_alloc_count() - before, 2u);
+    EXPECT_EQ(drv.calls[0].size(), 5u * (2 * 16 + 5));
+}
+
+} // namespace

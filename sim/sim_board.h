@@ -35,12 +35,13 @@ enum : uint32_t {
 
 enum { SIM_MAX_CHIPS = 17, SIM_MEM_WORDS = 65536, SIM_LOG_SIZE = 64 };
 
-// What a chip saw in one frame, for tests and tools.
+// What a chip saw in one frame, for tests and tools. The entry of the frame
+// in progress is kept up to date while it runs.
 struct sim_frame_log {
     uint8_t chip;
     uint8_t command;    // command byte (valid when bits >= 8)
     uint16_t address;   // valid when bits >= 24
-    uint32_t bits;      // clock edges seen in the frame
+    uint32_t bits;      // rising clock edges (bits sampled) in the frame
     uint32_t words;     // data words read or written in the frame
 };
 
@@ -48,7 +49,7 @@ struct sim_stats {
     uint32_t frames;        // frames started (chip became selected)
     uint32_t read_frames;   // frames whose command was a read
     uint32_t write_frames;  // frames whose command was a write
-    uint32_t words_read;    // data words sent by chips
+    uint32_t words_read;    // data words sent in full by chips (echo not counted)
     uint32_t words_written; // data words stored by chips
     uint64_t bytes;         // output bytes stepped
 };
@@ -66,6 +67,9 @@ struct sim_chip {
     uint8_t command;
     uint16_t address;
     uint16_t cursor;
+    uint8_t mode;      // header, read, write or ignore
+    uint8_t word_bits; // bits of the current data word already moved
+    uint8_t echo_done; // read: the echo word has been sent
 };
 
 struct sim_board {
@@ -76,20 +80,41 @@ struct sim_board {
     sim_stats stats;
     sim_frame_log log[SIM_LOG_SIZE]; // ring of the most recent frames
     uint32_t log_count;              // frames logged in total
+    // Decoder state (private to sim_board.cpp).
+    uint8_t sel;        // chip selected by last_out, SIM_NO_CHIP for none
+    uint8_t frame_open; // log[open_slot] belongs to the frame in progress
+    uint32_t open_slot;
 };
+
+enum : uint8_t { SIM_NO_CHIP = 0xFF };
 
 // Resets the board to: given wiring, idle level 0, every chip present,
 // running, memory zeroed, no faults; direct wiring has chips 0 and 1.
-// The previous line state is taken as 0x10 (the library's load state).
+// The previous line state is taken as 0x10 (the library's load state). A chip
+// that this state selects (chip 0 in direct wiring, channel 8 when
+// multiplexed) counts as selected since power-up: it is in a frame with no
+// clock edge yet, but that frame is neither counted nor logged.
+// wiring, idle_level and each chip's stopped and faults may be changed
+// directly between calls; they take effect at the next output byte.
 void sim_board_init(sim_board *board, uint8_t wiring);
 
 // One output step: takes the output byte, returns the status byte whose
 // bit 6 is the data-out line after this byte's edges.
 uint8_t sim_board_step(sim_board *board, uint8_t out);
 
-// Plays n output bytes and stores n status bytes. Always returns 1; the
-// signature matches simport_play_fn so a board can be attached directly.
+// Plays n output bytes and stores n status bytes; out and status may be the
+// same buffer (a buffered control call hands the driver one buffer for
+// both). Returns 1; 0 only for a null board, or null buffers with n > 0.
+// The signature matches simport_play_fn so a board can be attached directly.
 int sim_board_play(void *board, const uint8_t *out, uint8_t *status, uint32_t n);
 
-// The most recent frame logs, newest last: copies up to max entries.
+// The most recent frame logs, newest last: copies up to max entries and
+// returns how many were copied (at most SIM_LOG_SIZE).
 uint32_t sim_board_recent_frames(const sim_board *board, sim_frame_log *dst, uint32_t max);
+
+// Clears the statistics and the frame log; chips, memory and line state stay.
+// A frame in progress goes on unlogged.
+void sim_board_reset_stats(sim_board *board);
+
+// The chip that the current line state selects, or -1 for none.
+int sim_board_selected_chip(const sim_board *board);

@@ -6,14 +6,10 @@
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
-
-struct ChipSelectTest : LinkTest {
-    recording_driver drv;
+struct ChipSelectTest : RecordingTest {
     void SetUp() override
     {
-        LinkTest::SetUp();
-        open_port(recording_driver::play, &drv);
+        RecordingTest::SetUp();
         capture_trace();
         simport_use_virtual_clock(1000, 1); // 1 ms per yield
     }

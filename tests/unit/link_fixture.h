@@ -127,3 +127,15 @@ struct BoardTest : LinkTest {
     }
     sim_chip &chip(int n = 0) { return drv->board.chips[n]; }
 };
+
+// A recording driver on port 1, selected.
+struct RecordingTest : LinkTest {
+    using bytes = std::vector<uint8_t>;
+    recording_driver drv;
+
+    void SetUp() override
+    {
+        LinkTest::SetUp();
+        open_port(recording_driver::play, &drv);
+    }
+};

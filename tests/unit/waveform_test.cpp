@@ -3,16 +3,7 @@
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
-
-struct WaveformTest : LinkTest {
-    recording_driver drv;
-    void SetUp() override
-    {
-        LinkTest::SetUp();
-        open_port(recording_driver::play, &drv);
-    }
-};
+using WaveformTest = RecordingTest;
 
 TEST_F(WaveformTest, TwoBitShiftWithoutTrailerMatchesWorkedExample)
 {

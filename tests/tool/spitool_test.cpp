@@ -1,0 +1,723 @@
+// spitool as a user runs it: every test spawns the built binary, which loads
+// the library beside it, and looks at its exit status, its output and the
+// files it leaves. The simulated board (--sim) stands in for the hardware.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Result {
+    int status = -1;      // exit status, -1 when killed by a signal
+    std::string out, err; // stdout, stderr
+};
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void spit(const std::string &path, const std::string &data)
+{
+    std::ofstream f(path, std::ios::binary);
+    f << data;
+}
+
+class SpitoolTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/spitool_test.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override
+    {
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+
+    // Runs spitool with args; stdin_text is fed to its standard input.
+    Result run(const std::vector<std::string> &args, const std::string &stdin_text = "")
+    {
+        std::string in = path("stdin"), out = path("stdout"), err = path("stderr");
+        spit(in, stdin_text);
+        pid_t pid = fork();
+        if (pid == 0) {
+            int fi = open(in.c_str(), O_RDONLY);
+            int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fi < 0 || fo < 0 || fe < 0)
+                _exit(127);
+            dup2(fi, 0);
+            dup2(fo, 1);
+            dup2(fe, 2);
+            std::vector<char *> argv;
+            argv.push_back(const_cast<char *>(SPITOOL_EXE));
+            for (const std::string &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(SPITOOL_EXE, argv.data());
+            _exit(127);
+        }
+        int ws = 0;
+        waitpid(pid, &ws, 0);
+        Result r;
+        r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+        r.out = slurp(out);
+        r.err = slurp(err);
+        return r;
+    }
+
+    // Runs with the simulated board and its memory in mem.bin.
+    Result sim(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--sim", "--sim-memory", path("mem.bin")});
+        return run(args);
+    }
+
+    // Chip 0 memory as the simulation left it.
+    std::vector<uint16_t> memory()
+    {
+        std::string b = slurp(path("mem.bin"));
+        std::vector<uint16_t> w(b.size() / 2);
+        for (size_t i = 0; i < w.size(); i++)
+            w[i] = static_cast<uint16_t>(static_cast<uint8_t>(b[2 * i]) |
+                                         static_cast<uint8_t>(b[2 * i + 1]) << 8);
+        return w;
+    }
+
+    std::string dir_;
+};
+
+// ------------------------------------------------------------ round trips
+
+TEST_F(SpitoolTest, WriteThenReadBackThroughTheSimulatedMemoryFile)
+{
+    Result w = sim({"write", "0x10", "1", "0x2", "0xFFFF", "4660"});
+    ASSERT_EQ(w.status, 0) << w.err;
+    EXPECT_EQ(w.out, "wrote 4 words at 0x0010\n");
+
+    std::vector<uint16_t> mem = memory();
+    ASSERT_EQ(mem.size(), 65536u);
+    EXPECT_EQ(mem[0x10], 1);
+    EXPECT_EQ(mem[0x11], 2);
+    EXPECT_EQ(mem[0x12], 0xFFFF);
+    EXPECT_EQ(mem[0x13], 0x1234);
+    EXPECT_EQ(mem[0x14], 0);
+
+    Result r = sim({"read", "0x0E", "10"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "000E: 0000 0000 0001 0002 FFFF 1234 0000 0000\n"
+                     "0016: 0000 0000\n");
+}
+
+TEST_F(SpitoolTest, PreloadedMemoryIsReadInChunksAcrossTheWholeSpace)
+{
+    std::string bytes(131072, '\0');
+    for (size_t i = 0; i < 65536; i++) {
+        uint16_t v = static_cast<uint16_t>(i * 7 + 3);
+        bytes[2 * i] = static_cast<char>(v & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(v >> 8);
+    }
+    spit(path("mem.bin"), bytes);
+    // The last words of the address space, in chunks of 3 words.
+    Result r = sim({"--chunk", "3", "read", "0xFFF8", "8"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    char expect[128];
+    std::string want = "FFF8:";
+    for (unsigned a = 0xFFF8; a <= 0xFFFF; a++) {
+        std::snprintf(expect, sizeof(expect), " %04X", (a * 7 + 3) & 0xFFFF);
+        want += expect;
+    }
+    EXPECT_EQ(r.out, want + "\n");
+}
+
+TEST_F(SpitoolTest, DumpAndLoadBinaryAndHexFiles)
+{
+    ASSERT_EQ(sim({"write", "0x200", "0xA1", "0xB2", "0xC3", "0xD4", "5", "6", "7", "8", "9"}).status, 0);
+
+    Result d = sim({"--chunk", "4", "dump", "0x200", "9", path("out.bin")});
+    ASSERT_EQ(d.status, 0) << d.err;
+    EXPECT_EQ(d.out, "dumped 9 words from 0x0200 to " + path("out.bin") + "\n");
+    EXPECT_EQ(slurp(path("out.bin")), std::string("\xA1\0\xB2\0\xC3\0\xD4\0\5\0\6\0\7\0\x8\0\x9\0", 18));
+
+    Result h = sim({"dump", "0x200", "9", path("out.hex")});
+    ASSERT_EQ(h.status, 0) << h.err;
+    EXPECT_EQ(slurp(path("out.hex")), "0200: 00A1 00B2 00C3 00D4 0005 0006 0007 0008\n"
+                                      "0208: 0009\n");
+
+    // Load both files elsewhere and compare what the chip holds.
+    Result lb = sim({"--chunk", "2", "load", "0x1000", path("out.bin")});
+    ASSERT_EQ(lb.status, 0) << lb.err;
+    EXPECT_EQ(lb.out, "loaded 9 words from " + path("out.bin") + " to 0x1000\n");
+    Result lh = sim({"--verify", "load", "0x3000", path("out.hex")});
+    ASSERT_EQ(lh.status, 0) << lh.err;
+    EXPECT_EQ(lh.out, "loaded 9 words from " + path("out.hex") + " to 0x3000 (verified)\n");
+    std::vector<uint16_t> mem = memory();
+    for (size_t i = 0; i < 9; i++) {
+        EXPECT_EQ(mem[0x1000 + i], mem[0x200 + i]) << i;
+        EXPECT_EQ(mem[0x3000 + i], mem[0x200 + i]) << i;
+    }
+
+    // Hand-written hex text: comments, short words, 0x prefixes, labels.
+    spit(path("hand.txt"), "# two lines\n10: 1 0x22 333  # tail\n\n13: 4444\n");
+    ASSERT_EQ(sim({"load", "0x40", path("hand.txt")}).status, 0);
+    mem = memory();
+    EXPECT_EQ(mem[0x40], 0x1);
+    EXPECT_EQ(mem[0x41], 0x22);
+    EXPECT_EQ(mem[0x42], 0x333);
+    EXPECT_EQ(mem[0x43], 0x4444);
+}
+
+TEST_F(SpitoolTest, FormatOptionOverridesTheExtension)
+{
+    spit(path("words.dat"), "0000: BEEF\n");
+    ASSERT_EQ(sim({"--format", "hex", "load", "0", path("words.dat")}).status, 0);
+    EXPECT_EQ(memory()[0], 0xBEEF);
+    ASSERT_EQ(sim({"--format=bin", "dump", "0", "1", path("x.hex")}).status, 0);
+    EXPECT_EQ(slurp(path("x.hex")), std::string("\xEF\xBE", 2));
+}
+
+TEST_F(SpitoolTest, ProgressBarOnRequestEndsAtTheFullCount)
+{
+    Result r = sim({"--progress", "--chunk", "100", "dump", "0", "1000", path("p.bin")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("100% 1000/1000 words"), std::string::npos) << r.err;
+    // Not a terminal and not asked for: no bar.
+    Result q = sim({"--chunk", "100", "dump", "0", "1000", path("p.bin")});
+    EXPECT_EQ(q.err.find('%'), std::string::npos) << q.err;
+}
+
+// ------------------------------------------------------------ probe, vars
+
+TEST_F(SpitoolTest, ProbeTellsStoppedFromRunning)
+{
+    Result run = sim({"probe"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "running\n");
+    Result stop = sim({"--sim-stopped", "probe"});
+    ASSERT_EQ(stop.status, 0) << stop.err;
+    EXPECT_EQ(stop.out, "stopped\n");
+}
+
+TEST_F(SpitoolTest, ProbeOfAChipWithABadEchoFailsWithTheReadError)
+{
+    Result r = sim({"--sim-stopped", "--sim-fault", "bad-echo", "probe"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "spitool: probe failed: error 0x103 (Unable to read) at address 0xFF9A\n");
+}
+
+TEST_F(SpitoolTest, VarsGetSetAndSlowerShowTheLibraryValues)
+{
+    Result v = run({"vars"});
+    ASSERT_EQ(v.status, 0) << v.err;
+    EXPECT_NE(v.out.find("SPIPORT          1        0x1    1\n"), std::string::npos) << v.out;
+    EXPECT_NE(v.out.find("SPIMUL           0        0x0    -1\n"), std::string::npos) << v.out;
+    EXPECT_NE(v.out.find("SPICLOCK         0        0x0    172.410000\n"), std::string::npos);
+    EXPECT_NE(v.out.find("SPICMDBITS       0        0x0    (write-only)\n"), std::string::npos);
+    EXPECT_NE(v.out.find("SPIMAXCLOCK      1000     0x0    1000\n"), std::string::npos);
+
+    Result g = run({"--clock", "100", "get", "spiclock"});
+    ASSERT_EQ(g.status, 0) << g.err;
+    EXPECT_EQ(g.out, "86.205000\n");
+
+    Result s = sim({"set", "SPISHIFTPERIOD", "5"});
+    ASSERT_EQ(s.status, 0) << s.err;
+    EXPECT_EQ(s.out, "SPISHIFTPERIOD = 5\n");
+
+    Result sl = run({"slower", "3"});
+    ASSERT_EQ(sl.status, 0) << sl.err;
+    EXPECT_EQ(sl.out, "SPISHIFTPERIOD 4, SPICLOCK 43.102500\n");
+}
+
+TEST_F(SpitoolTest, SetFailuresReportTheLibraryError)
+{
+    // SPICLOCK 0 is refused without a new error record.
+    Result c = sim({"set", "SPICLOCK", "0"});
+    EXPECT_EQ(c.status, 1);
+    EXPECT_EQ(c.err, "spitool: set SPICLOCK failed: the library recorded no new error "
+                     "(last error: error 0x100 (No error))\n");
+    // A port without a device: the message changes, the code stays.
+    Result p = sim({"set", "SPIPORT", "9"});
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.err, "spitool: set SPIPORT failed: error 0x100 (Couldn't find LPT port)\n");
+    // SPIMUL reports success even when its line update fails at the driver.
+    Result m = sim({"--sim-fail-after", "0", "set", "SPIMUL", "3"});
+    EXPECT_EQ(m.status, 1);
+    EXPECT_EQ(m.err, "spitool: set SPIMUL did not reach the port: error 0x104 (IOCTL failed)\n");
+    Result mo = sim({"--sim-fail-after", "0", "--mux", "3", "probe"});
+    EXPECT_EQ(mo.status, 1);
+    EXPECT_EQ(mo.err, "spitool: cannot set the multiplexer to 3: error 0x104 (IOCTL failed)\n");
+}
+
+TEST_F(SpitoolTest, PortsListsTheFirstEntryAndTheSimulatedPort)
+{
+    Result r = sim({"ports"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "1 LPT1\n");
+    Result none = run({"ports"});
+    ASSERT_EQ(none.status, 0) << none.err;
+    EXPECT_EQ(none.out, "1 LPT1\n");
+}
+
+TEST_F(SpitoolTest, TracePrintsTheLibraryTraceLines)
+{
+    Result r = sim({"--trace", "--clock", "100", "write", "0x100", "1", "0", "0xFF"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Delays set to 2\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("0100-0102w 0001 0000 00FF\n"), std::string::npos) << r.err;
+    Result quiet = sim({"write", "0x100", "1"});
+    EXPECT_EQ(quiet.err, "");
+}
+
+// ------------------------------------------------------------ failures
+
+TEST_F(SpitoolTest, ReadWithoutADeviceReportsTheLibraryError)
+{
+    Result r = run({"read", "0x1000"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "spitool: cannot select port 1: error 0x100 (Couldn't find LPT port)\n");
+}
+
+TEST_F(SpitoolTest, ReadWithABadEchoNamesTheAddress)
+{
+    Result r = sim({"--sim-fault", "bad-echo", "read", "0x1000", "2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "spitool: read failed: error 0x103 (Unable to read) at address 0x1000\n");
+}
+
+TEST_F(SpitoolTest, ReadOfAnAbsentChipFailsTheEcho)
+{
+    // Chip 1 is absent: nothing answers and the echo reads 0.
+    Result r = sim({"--chip", "1", "--sim-fault", "1:absent", "read", "0x0300"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "spitool: read failed: error 0x103 (Unable to read) at address 0x0300\n");
+    EXPECT_EQ(r.out, "");
+    // Chip 1 present: the same read works.
+    Result ok = sim({"--chip", "1", "read", "0x0300"});
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(ok.out, "0300: 0000\n");
+}
+
+TEST_F(SpitoolTest, ChunkedReadThatFailsPrintsTheWordsBeforeIt)
+{
+    ASSERT_EQ(sim({"write", "0", "10", "11", "12", "13"}).status, 0);
+    // A read of 2 words takes 7 driver calls: the second chunk fails at its
+    // third call, the address.
+    Result r = sim({"--sim-fail-after", "9", "--chunk", "2", "read", "0", "4"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "0000: 000A 000B\n");
+    EXPECT_EQ(r.err, "spitool: read failed: error 0x104 (IOCTL failed) in the transfer of 2 words "
+                     "at 0x0002\n");
+}
+
+TEST_F(SpitoolTest, LoadThatFailsNamesTheChunk)
+{
+    spit(path("w.bin"), std::string(20, '\x11'));
+    // A write of 4 words takes 8 driver calls.
+    Result r = sim({"--sim-fail-after", "8", "--chunk", "4", "load", "0x100", path("w.bin")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "spitool: load failed: error 0x104 (IOCTL failed) in the transfer of 4 words "
+                     "at 0x0104\n");
+    std::vector<uint16_t> mem = memory();
+    EXPECT_EQ(mem[0x103], 0x1111);
+    EXPECT_EQ(mem[0x104], 0);
+}
+
+TEST_F(SpitoolTest, DumpThatFailsWritesNoFile)
+{
+    Result r = sim({"--sim-fault", "stuck1", "dump", "0", "16", path("d.bin")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "spitool: dump failed: error 0x103 (Unable to read) at address 0x0000; " +
+                         path("d.bin") + " not written\n");
+    EXPECT_FALSE(std::ifstream(path("d.bin")).good());
+}
+
+// ------------------------------------------------------------ scripts
+
+TEST_F(SpitoolTest, ScriptRunsAsOneSequenceAndPrintsItsReads)
+{
+    spit(path("s.txt"), "# fill and read back\n"
+                        "set SPICLOCK 50   # three bytes a half period\n"
+                        "write 0x20 0x1111 0x2222 0x3333\n"
+                        "read 0x20 3\n"
+                        "  read 0x21\n"
+                        "write 0x22 7\n"
+                        "read 0x22 0\n"
+                        "read 0x22\n");
+    Result r = sim({"--trace", "run", path("s.txt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0020: 1111 2222 3333\n0021: 2222\n0022: 0007\n");
+    EXPECT_NE(r.err.find("Delays set to 3\n"), std::string::npos) << r.err;
+}
+
+TEST_F(SpitoolTest, ScriptFromStdin)
+{
+    Result r = run({"--sim", "run", "-"}, "write 5 0xABCD\nread 5\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0005: ABCD\n");
+}
+
+TEST_F(SpitoolTest, ScriptWithAMissingPortInTheMiddleRunsEveryRecord)
+{
+    spit(path("s.txt"), "write 0x30 0xAAAA\n"
+                        "read 0x30\n"
+                        "set SPIPORT 9\n"
+                        "read 0x30 2\n"
+                        "write 0x31 0xBBBB\n"
+                        "set SPIPORT 1\n"
+                        "write 0x32 0xCCCC\n"
+                        "read 0x30 3\n");
+    Result r = sim({"run", path("s.txt")});
+    EXPECT_EQ(r.status, 1);
+    // The reads on either side of the gap delivered data; the one in it did not.
+    EXPECT_EQ(r.out, "0030: AAAA\n0030: AAAA 0000 CCCC\n");
+    EXPECT_EQ(r.err, "spitool: " + path("s.txt") + ":4: read 0x0030 2 failed\n"
+                     "spitool: run " + path("s.txt") +
+                         " failed: error 0x102 (No LPT port selected)\n");
+    std::vector<uint16_t> mem = memory();
+    EXPECT_EQ(mem[0x31], 0); // the write while no port was open never arrived
+    EXPECT_EQ(mem[0x32], 0xCCCC);
+}
+
+TEST_F(SpitoolTest, ScriptWithAFailedEchoGoesOnAndReportsTheAddress)
+{
+    // Every read fails its echo check; the writes around them still land.
+    spit(path("s.txt"), "write 0x40 0x4444\n"
+                        "read 0x40\n"
+                        "read 0x41 1\n"
+                        "write 0x42 0x4242\n");
+    Result r = sim({"--sim-fault", "bad-echo", "run", path("s.txt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "spitool: " + path("s.txt") + ":2: read 0x0040 1 failed\n"
+                     "spitool: " + path("s.txt") + ":3: read 0x0041 1 failed\n"
+                     "spitool: run " + path("s.txt") +
+                         " failed: error 0x103 (Unable to read) at address 0x0041\n");
+    std::vector<uint16_t> mem = memory();
+    EXPECT_EQ(mem[0x40], 0x4444);
+    EXPECT_EQ(mem[0x42], 0x4242); // the write after the failures still ran
+}
+
+TEST_F(SpitoolTest, IdenticalReadsAreToldApartByTheirData)
+{
+    // The second read of 0x50 fails (no port), the third succeeds; the
+    // failed one must not be shown with the third one's data.
+    spit(path("s.txt"), "write 0x50 0x5555\n"
+                        "set SPIPORT 9\n"
+                        "read 0x50\n"
+                        "set SPIPORT 1\n"
+                        "read 0x50\n");
+    Result r = sim({"run", path("s.txt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "0050: 5555\n");
+    EXPECT_NE(r.err.find(":3: read 0x0050 1 failed\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(":5:"), std::string::npos) << r.err;
+}
+
+// ------------------------------------------------------------ bad arguments
+
+TEST_F(SpitoolTest, BadArgumentsGiveOneUsageLineAndStatus2)
+{
+    spit(path("odd.bin"), std::string("\1\2\3", 3));
+    spit(path("empty.bin"), "");
+    spit(path("bad.hex"), "0000: 0001\n0003: 0002\n");
+    spit(path("badword.hex"), "12345\n");
+    spit(path("big.bin"), std::string(8, '\0'));
+    spit(path("bad.txt"), "write 0x10 1\nfrobnicate 3\n");
+    spit(path("badvar.txt"), "set SPIFOO 1\n");
+    spit(path("badread.txt"), "read 0xFFFF 2\n");
+    spit(path("shortmem.bin"), std::string(100, '\0'));
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string message; // expected stderr line, without "spitool: "
+    };
+    const std::vector<Case> cases = {
+        {{}, "no command given (try spitool --help)"},
+        {{"frob"}, "unknown command 'frob' (try spitool --help)"},
+        {{"--frob", "read", "0"}, "unknown option --frob"},
+        {{"read"}, "missing arguments (usage: spitool [OPTIONS] read ADDR [COUNT])"},
+        {{"read", "1", "2", "3"}, "too many arguments (usage: spitool [OPTIONS] read ADDR [COUNT])"},
+        {{"--sim", "read", "0x1G"}, "bad address '0x1G': not a number"},
+        {{"--sim", "read", "-1"}, "bad address '-1': not a number"},
+        {{"--sim", "read", "0x10000"}, "address 0x10000 out of range (0 to 0xFFFF)"},
+        {{"--sim", "read", "0xFFFF", "2"},
+         "count 2 out of range: 2 words from 0xFFFF run past 0xFFFF"},
+        {{"--sim", "read", "0", "0"}, "count 0 out of range (at least 1)"},
+        {{"--sim", "read", "0", "65537"}, "count 65537 out of range (0 to 65536)"},
+        {{"--sim", "write", "0", "0x10000"}, "word 0x10000 out of range (0 to 0xFFFF)"},
+        {{"--sim", "write", "0", "x"}, "bad word 'x': not a number"},
+        {{"--sim", "dump", "0", "", "f"}, "bad count '': not a number"},
+        {{"--sim", "load", "0", path("missing.bin")},
+         "cannot open " + path("missing.bin") + ": No such file or directory"},
+        {{"--sim", "load", "0", path("odd.bin")},
+         path("odd.bin") +
+             ": odd number of bytes (3); a binary word file holds 16-bit little-endian words"},
+        {{"--sim", "load", "0", path("empty.bin")}, path("empty.bin") + " holds no words"},
+        {{"--sim", "load", "0xFFFE", path("big.bin")},
+         path("big.bin") + " holds 4 words; from 0xFFFE they run past 0xFFFF"},
+        {{"--sim", "load", "0", path("bad.hex")},
+         path("bad.hex") + ":2: address label 0x0003 out of order (expected 0x0001)"},
+        {{"--sim", "load", "0", path("badword.hex")}, path("badword.hex") + ":1: bad hex word '12345'"},
+        {{"--sim", "run", path("missing.txt")},
+         "cannot open " + path("missing.txt") + ": No such file or directory"},
+        {{"--sim", "run", path("bad.txt")},
+         path("bad.txt") + ":2: unknown statement 'frobnicate' (set, read or write)"},
+        {{"--sim", "run", path("badvar.txt")}, path("badvar.txt") + ":1: unknown variable 'SPIFOO'"},
+        {{"--sim", "run", path("badread.txt")},
+         path("badread.txt") + ":1: count 2 out of range: 2 words from 0xFFFF run past 0xFFFF"},
+        {{"--sim", "get", "SPIFOO"}, "unknown variable 'SPIFOO'"},
+        {{"get", "spicmdbits"}, "SPICMDBITS can be set but not read back"},
+        {{"--sim", "set", "NOPE", "1"}, "unknown variable 'NOPE'"},
+        {{"--port", "0", "probe"}, "bad --port '0' (1 to 64)"},
+        {{"--port"}, "option --port needs a value"},
+        {{"--clock", "0", "probe"}, "bad --clock '0' (a positive number)"},
+        {{"--clock", "fast", "probe"}, "bad --clock 'fast' (a positive number)"},
+        {{"--mux", "17", "probe"}, "bad --mux '17' (-1 to 16)"},
+        {{"--mux", "1", "--chip", "1", "probe"}, "--mux and --chip exclude each other"},
+        {{"--chunk", "0", "read", "0"}, "bad --chunk '0' (1 to 65535)"},
+        {{"--format", "elf", "dump", "0", "1", "x"}, "bad format 'elf' (bin or hex)"},
+        {{"--trace=yes", "probe"}, "option --trace takes no value"},
+        {{"--vcd", path("w.vcd"), "probe"}, "--vcd and the other --sim-... options need --sim"},
+        {{"--sim", "--port", "2", "probe"}, "--sim attaches the board to port 1; --port 2 would miss it"},
+        {{"--sim", "--sim-fault", "melted", "probe"},
+         "bad --sim-fault 'melted' (absent, bad-echo, stuck0 or stuck1)"},
+        {{"--sim", "--sim-memory", path("shortmem.bin"), "probe"},
+         "simulated memory file " + path("shortmem.bin") + " holds 100 bytes, not 131072"},
+        {{"slower", "101"}, "count 101 out of range (0 to 100)"},
+    };
+    for (const Case &c : cases) {
+        std::string shown;
+        for (const std::string &a : c.args)
+            shown += " " + a;
+        Result r = run(c.args);
+        EXPECT_EQ(r.status, 2) << "spitool" << shown << "\n" << r.err;
+        EXPECT_EQ(r.err, "spitool: " + c.message + "\n") << "spitool" << shown;
+        EXPECT_EQ(r.out, "") << "spitool" << shown;
+    }
+    // The memory file that was refused is left as it was.
+    EXPECT_EQ(slurp(path("shortmem.bin")).size(), 100u);
+}
+
+TEST_F(SpitoolTest, LibraryThatCannotBeLoadedIsAFailure)
+{
+    Result r = run({"--library", path("nothere.so"), "probe"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("spitool: cannot load " + path("nothere.so") + ": ", 0), 0u) << r.err;
+    // A loadable module that is not the library.
+    Result c = run({"--library", NOT_SPIFNS_MODULE, "probe"});
+    EXPECT_EQ(c.status, 1);
+    EXPECT_NE(c.err.find("is not a spifns library: it has no export spifns_init"), std::string::npos)
+        << c.err;
+}
+
+TEST_F(SpitoolTest, HelpOnEveryCommand)
+{
+    const char *commands[] = {"ports", "vars", "get",   "set",    "read", "write",
+                              "dump",  "load", "probe", "slower", "run"};
+    for (const char *c : commands) {
+        Result r = run({c, "--help"});
+        EXPECT_EQ(r.status, 0) << c;
+        EXPECT_EQ(r.out.rfind(std::string("usage: spitool [OPTIONS] ") + c, 0), 0u) << r.out;
+        EXPECT_EQ(r.err, "");
+        Result h = run({"help", c});
+        EXPECT_EQ(h.out, r.out) << c;
+    }
+    Result g = run({"--help"});
+    EXPECT_EQ(g.status, 0);
+    for (const char *c : commands)
+        EXPECT_NE(g.out.find(std::string("\n  ") + c), std::string::npos) << c;
+}
+
+// ------------------------------------------------------------ VCD
+
+// A VCD file read back into one line image per time step.
+struct Waveform {
+    std::string header;
+    std::map<std::string, std::string> ids; // signal name -> identifier
+    std::map<std::string, std::vector<int>> levels; // signal name -> level per step
+    size_t steps = 0;
+    bool repeated_value = false; // a change line that repeats the current level
+    bool time_not_increasing = false;
+};
+
+Waveform parse_vcd(const std::string &text)
+{
+    Waveform w;
+    size_t defs_end = text.find("$enddefinitions $end\n");
+    if (defs_end == std::string::npos)
+        return w;
+    w.header = text.substr(0, defs_end);
+    std::istringstream h(w.header);
+    std::string line;
+    while (std::getline(h, line)) {
+        char id[8], name[32];
+        if (std::sscanf(line.c_str(), "$var wire 1 %7s %31s $end", id, name) == 2)
+            w.ids[name] = id;
+    }
+    std::map<std::string, std::string> name_of;
+    std::map<std::string, int> level;
+    for (const auto &[name, id] : w.ids) {
+        name_of[id] = name;
+        level[name] = -1;
+    }
+    std::istringstream body(text.substr(defs_end));
+    std::getline(body, line);
+    long long now = -1;
+    auto advance_to = [&](long long t) {
+        for (long long s = now; s < t; s++)
+            if (s >= 0)
+                for (auto &[name, l] : level)
+                    w.levels[name].push_back(l);
+    };
+    while (std::getline(body, line)) {
+        if (line.empty() || line[0] == '$')
+            continue;
+        if (line[0] == '#') {
+            long long t = std::atoll(line.c_str() + 1);
+            if (t <= now)
+                w.time_not_increasing = true;
+            advance_to(t);
+            now = t;
+            continue;
+        }
+        std::string name = name_of[line.substr(1)];
+        int v = line[0] == '1' ? 1 : line[0] == '0' ? 0 : -1;
+        if (level[name] == v && v >= 0)
+            w.repeated_value = true;
+        level[name] = v;
+    }
+    w.steps = now > 0 ? static_cast<size_t>(now) : 0;
+    return w;
+}
+
+// The bits clocked in on rising CLK edges while CS is low, one string of
+// '0'/'1' per CS-low frame, from the given data signal.
+std::vector<std::string> frames(const Waveform &w, const std::string &data)
+{
+    std::vector<std::string> out;
+    const std::vector<int> &cs = w.levels.at("CS"), &clk = w.levels.at("CLK"), &d = w.levels.at(data);
+    bool in_frame = false;
+    for (size_t t = 1; t < w.steps; t++) {
+        if (cs[t] == 0 && !in_frame) {
+            out.emplace_back();
+            in_frame = true;
+        } else if (cs[t] != 0) {
+            in_frame = false;
+        }
+        if (in_frame && cs[t - 1] == 0 && clk[t - 1] == 0 && clk[t] == 1)
+            out.back() += d[t] ? '1' : '0';
+    }
+    return out;
+}
+
+std::string bits(uint32_t v, int n)
+{
+    std::string s;
+    for (int i = n - 1; i >= 0; i--)
+        s += ((v >> i) & 1) ? '1' : '0';
+    return s;
+}
+
+TEST_F(SpitoolTest, VcdHeaderDeclaresEveryLineWithATimescale)
+{
+    Result r = sim({"--vcd", path("w.vcd"), "write", "0x10", "0x1234"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "spitool: waveform written to " + path("w.vcd") + "\n");
+    Waveform w = parse_vcd(slurp(path("w.vcd")));
+    EXPECT_NE(w.header.find("$timescale 1 us $end"), std::string::npos);
+    const char *names[] = {"CS", "SEL2", "MUX2", "MUX3", "AUX", "MUX5", "MOSI", "CLK", "MISO"};
+    std::map<std::string, bool> seen_id;
+    for (const char *n : names) {
+        ASSERT_EQ(w.ids.count(n), 1u) << n;
+        EXPECT_FALSE(seen_id[w.ids[n]]) << "identifier used twice: " << w.ids[n];
+        seen_id[w.ids[n]] = true;
+    }
+    EXPECT_EQ(w.ids.size(), 9u);
+    EXPECT_FALSE(w.repeated_value);
+    EXPECT_FALSE(w.time_not_increasing);
+}
+
+TEST_F(SpitoolTest, VcdCarriesTheWriteFrameBitForBit)
+{
+    Result r = sim({"--vcd", path("w.vcd"), "write", "0x10", "0x1234"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Waveform w = parse_vcd(slurp(path("w.vcd")));
+    // SPIPORT opens the port without playing anything; the write is one
+    // frame: command 0x02, address 0x0010, the word.
+    std::vector<std::string> f = frames(w, "MOSI");
+    ASSERT_EQ(f.size(), 1u);
+    EXPECT_EQ(f[0], bits(0x02, 8) + bits(0x0010, 16) + bits(0x1234, 16));
+    // Opening pulse 5 + command 17 + address 33 + word 33 + closing pulse 5.
+    EXPECT_EQ(w.steps, 93u);
+    // Clock idles high between fields: it is high at every CS edge.
+    const std::vector<int> &cs = w.levels["CS"], &clk = w.levels["CLK"];
+    for (size_t t = 1; t < w.steps; t++) {
+        if (cs[t] != cs[t - 1]) {
+            EXPECT_EQ(clk[t], 1) << "CS edge at step " << t;
+        }
+    }
+}
+
+TEST_F(SpitoolTest, VcdCarriesTheChipsAnswerOnMiso)
+{
+    ASSERT_EQ(sim({"write", "0x1000", "0xBEEF"}).status, 0);
+    Result r = sim({"--vcd", path("r.vcd"), "read", "0x1000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Waveform w = parse_vcd(slurp(path("r.vcd")));
+    std::vector<std::string> mosi = frames(w, "MOSI"), miso = frames(w, "MISO");
+    ASSERT_EQ(mosi.size(), 1u);
+    EXPECT_EQ(mosi[0].substr(0, 24), bits(0x03, 8) + bits(0x1000, 16));
+    // The echo 0x0310, then the word; its last bit is sampled with the clock
+    // low, so the frame holds one rising edge less than it carries bits.
+    ASSERT_EQ(miso[0].size(), 24u + 16 + 15);
+    EXPECT_EQ(miso[0].substr(24), bits(0x0310, 16) + bits(0xBEEF, 16).substr(0, 15));
+}
+
+TEST_F(SpitoolTest, VcdDecodesWithTheSpiDecoderWhenSigrokIsInstalled)
+{
+    if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sigrok-cli not installed";
+    Result r = sim({"--vcd", path("w.vcd"), "write", "0x10", "0x1234", "0xA5C3"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string cmd = "sigrok-cli -I vcd -i '" + path("w.vcd") +
+                      "' -P spi:clk=CLK:mosi=MOSI:miso=MISO:cs=CS:cpol=1:cpha=1 -A spi=mosi-data"
+                      " > '" + path("decoded") + "' 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << slurp(path("decoded"));
+    std::string decoded = slurp(path("decoded"));
+    std::vector<std::string> bytes;
+    std::istringstream in(decoded);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t colon = line.rfind(": ");
+        if (colon != std::string::npos)
+            bytes.push_back(line.substr(colon + 2));
+    }
+    std::vector<std::string> want = {"02", "00", "10", "12", "34", "A5", "C3"};
+    EXPECT_EQ(bytes, want) << decoded;
+}
+
+} // namespace

@@ -1,0 +1,69 @@
+#!/bin/sh
+# spitool.exe under Wine, loading spifns.dll beside it and talking to the
+# port driver's simulated boards:
+#
+#   wine_spitool.sh <wine_prefix.sh> <prefix> <spitool.exe>
+#
+# The prefix has the driver installed with ports 1 to 4: port 1 direct
+# wiring, port 3 refusing the probe write, chip 0 of port 4 stopped.
+set -u
+if [ $# -ne 3 ]; then
+  echo "usage: $0 <wine_prefix.sh> <prefix> <spitool.exe>" >&2
+  exit 2
+fi
+runner=$1
+prefix=$2
+tool=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+
+# check NAME STATUS EXPECTED-OUTPUT ARGS...: stdout and stderr together,
+# carriage returns dropped.
+check() {
+  name=$1
+  want_status=$2
+  want=$3
+  shift 3
+  "$runner" run "$prefix" "$tool" "$@" >"$work/out" 2>&1
+  status=$?
+  got=$(tr -d '\r' <"$work/out")
+  if [ "$status" -eq "$want_status" ] && [ "$got" = "$want" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %s: status %s (want %s)\n--- got\n%s\n--- want\n%s\n' \
+      "$name" "$status" "$want_status" "$got" "$want"
+  fi
+}
+
+check write 0 "wrote 3 words at 0x0100" write 0x100 0x1234 0xBEEF 7
+check read_back 0 "0100: 1234 BEEF 0007" read 0x100 3
+check trace 0 "0100-0101r 1234 BEEF
+0100: 1234 BEEF" --trace read 0x100 2
+check probe_running 0 "running" probe
+check probe_stopped 0 "stopped" --port 4 probe
+check ports 0 "1 LPT1
+2 LPT2
+4 LPT4" ports
+check port_refusing_probe 1 "spitool: cannot select port 3: error 0x100 (Couldn't find LPT port)" \
+  --port 3 read 0
+check no_sim 2 "spitool: --sim is not available in this build (no simulated board)" --sim probe
+
+printf 'write 0x200 0xA 0xB\nread 0x200 2\nset SPIPORT 3\nread 0x200\n' >"$work/s.txt"
+check script 1 "0200: 000A 000B
+spitool: $work/s.txt:4: read 0x0200 1 failed
+spitool: run $work/s.txt failed: error 0x102 (No LPT port selected)" run "$work/s.txt"
+
+check dump 0 "dumped 3 words from 0x0100 to $work/d.hex" dump 0x100 3 "$work/d.hex"
+if [ "$(tr -d '\r' <"$work/d.hex")" = "0100: 1234 BEEF 0007" ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAIL dump_file: $(cat "$work/d.hex")"
+fi
+check load 0 "loaded 3 words from $work/d.hex to 0x0300 (verified)" --verify load 0x300 "$work/d.hex"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,30 @@
+// A one-line progress bar on stderr for long transfers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace spitool {
+
+class Progress {
+public:
+    // shown: whether to draw at all (a terminal, or --progress).
+    Progress(bool shown, const std::string &label, uint32_t total);
+    ~Progress();
+
+    void update(uint32_t done);
+    // Ends the bar's line, leaving the bar as it stopped.
+    void finish();
+
+private:
+    bool shown_;
+    bool open_ = false;
+    std::string label_;
+    uint32_t total_;
+    int last_percent_ = -1;
+};
+
+// Whether stderr is a terminal.
+bool stderr_is_terminal();
+
+} // namespace spitool

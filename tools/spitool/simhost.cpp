@@ -1,0 +1,135 @@
+#include "simhost.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "text.h"
+
+namespace spitool {
+
+namespace {
+
+constexpr size_t MEMORY_BYTES = SIM_MEM_WORDS * 2;
+
+bool file_exists(const std::string &path)
+{
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    std::fclose(f);
+    return true;
+}
+
+} // namespace
+
+std::pair<int, uint32_t> parse_sim_fault(const std::string &text)
+{
+    int chip = 0;
+    std::string name = text;
+    size_t colon = text.find(':');
+    if (colon != std::string::npos) {
+        uint32_t c;
+        if (!parse_unsigned(text.substr(0, colon), SIM_MAX_CHIPS - 1, &c))
+            throw UsageError("bad chip in --sim-fault '" + text + "' (0 to 16)");
+        chip = static_cast<int>(c);
+        name = text.substr(colon + 1);
+    }
+    if (name == "absent")
+        return {chip, SIM_FAULT_ABSENT};
+    if (name == "bad-echo")
+        return {chip, SIM_FAULT_BAD_ECHO};
+    if (name == "stuck0")
+        return {chip, SIM_FAULT_STUCK0};
+    if (name == "stuck1")
+        return {chip, SIM_FAULT_STUCK1};
+    throw UsageError("bad --sim-fault '" + text + "' (absent, bad-echo, stuck0 or stuck1)");
+}
+
+void SimHost::start(const SpiLib &lib, const SimOptions &options)
+{
+    if (!lib.sim_attach)
+        throw Failure(lib.path + " has no simulated port drivers (simport_attach)");
+    lib_ = &lib;
+    options_ = options;
+    board_ = std::make_unique<sim_board>();
+    sim_board_init(board_.get(), options.wiring);
+    for (sim_chip &c : board_->chips)
+        c.stopped = options.stopped ? 1 : 0;
+    for (const auto &[chip, fault] : options.faults)
+        board_->chips[chip].faults |= fault;
+
+    if (!options.memory_file.empty() && file_exists(options.memory_file)) {
+        std::string bytes = read_file(options.memory_file);
+        if (bytes.size() != MEMORY_BYTES)
+            throw UsageError("simulated memory file " + options.memory_file + " holds " +
+                             std::to_string(bytes.size()) + " bytes, not " +
+                             std::to_string(MEMORY_BYTES));
+        std::vector<uint16_t> words = parse_binary_words(bytes, options.memory_file);
+        std::memcpy(board_->chips[0].mem, words.data(), MEMORY_BYTES);
+    }
+    if (!options.vcd_file.empty()) {
+        vcd_.open(options.vcd_file);
+        recording_ = true;
+    }
+    if (lib.sim_attach(PORT, &SimHost::play, this) != 0)
+        throw Failure("cannot attach the simulated board to port " + std::to_string(PORT));
+    attached_ = true;
+    if (options.control_fail_after >= 0) {
+        if (!lib.sim_fail_control_after)
+            throw Failure(lib.path + " cannot inject driver failures (simport_fail_control_after)");
+        lib.sim_fail_control_after(PORT, options.control_fail_after);
+    }
+}
+
+SimHost::~SimHost()
+{
+    if (attached_ && lib_->sim_detach)
+        lib_->sim_detach(PORT);
+}
+
+int SimHost::play(void *context, const uint8_t *out, uint8_t *status, uint32_t n)
+{
+    SimHost *self = static_cast<SimHost *>(context);
+    if (!self->recording_)
+        return sim_board_play(self->board_.get(), out, status, n);
+    // The driver may hand over one buffer for both directions: keep the
+    // output bytes before the board overwrites them with status bytes.
+    self->out_copy_.assign(out, out + n);
+    int ok = sim_board_play(self->board_.get(), self->out_copy_.data(), status, n);
+    if (ok)
+        self->vcd_.record(self->out_copy_.data(), status, n);
+    return ok;
+}
+
+void SimHost::finish()
+{
+    if (!board_)
+        return;
+    if (attached_ && lib_->sim_detach)
+        lib_->sim_detach(PORT);
+    attached_ = false;
+    std::string problem;
+    if (recording_) {
+        recording_ = false;
+        try {
+            vcd_.close();
+        } catch (const Failure &e) {
+            problem = e.what();
+        }
+    }
+    if (!options_.memory_file.empty()) {
+        std::vector<uint16_t> words(board_->chips[0].mem, board_->chips[0].mem + SIM_MEM_WORDS);
+        try {
+            write_word_file(options_.memory_file, FileFormat::Binary, 0, words);
+        } catch (const Failure &e) {
+            if (problem.empty())
+                problem = e.what();
+        }
+    }
+    board_.reset();
+    if (!problem.empty())
+        throw Failure(problem);
+}
+
+} // namespace spitool

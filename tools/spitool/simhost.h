@@ -1,0 +1,67 @@
+// --sim: the simulated board attached to port 1 of the loaded library's
+// simulated port drivers, with its chip 0 memory kept in a file and the
+// link optionally recorded as a VCD waveform. Native builds only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim_board.h"
+#include "spilib.h"
+#include "vcd.h"
+
+namespace spitool {
+
+struct SimOptions {
+    bool enabled = false;
+    std::string memory_file; // chip 0 memory, 128 KiB of little-endian words
+    bool stopped = false;    // every chip's processor stopped
+    uint8_t wiring = SIM_WIRING_DIRECT;
+    std::vector<std::pair<int, uint32_t>> faults; // chip, SIM_FAULT_ bits
+    std::string vcd_file;
+    int32_t control_fail_after = -1; // the driver call after this many fails once
+};
+
+// Parses a --sim-fault value "[CHIP:]NAME" (absent, bad-echo, stuck0,
+// stuck1; chip 0 by default). Throws UsageError.
+std::pair<int, uint32_t> parse_sim_fault(const std::string &text);
+
+class SimHost {
+public:
+    SimHost() = default;
+    SimHost(const SimHost &) = delete;
+    SimHost &operator=(const SimHost &) = delete;
+    // Detaches the board if finish() did not run; the library must still be
+    // loaded.
+    ~SimHost();
+
+    // Builds the board, loads the memory file when it exists, opens the VCD
+    // file and attaches the board to port 1. Throws UsageError for a bad
+    // memory file, Failure when the library cannot attach it.
+    void start(const SpiLib &lib, const SimOptions &options);
+
+    // Detaches the board, saves chip 0's memory to the memory file and
+    // finishes the VCD file. Throws Failure when a file cannot be written.
+    // Call after the library has closed the port.
+    void finish();
+
+    bool running() const { return board_ != nullptr; }
+
+    static constexpr int PORT = 1;
+
+private:
+    static int play(void *context, const uint8_t *out, uint8_t *status, uint32_t n);
+
+    const SpiLib *lib_ = nullptr;
+    SimOptions options_;
+    std::unique_ptr<sim_board> board_;
+    bool attached_ = false;
+    VcdWriter vcd_;
+    bool recording_ = false;
+    std::vector<uint8_t> out_copy_;
+};
+
+} // namespace spitool

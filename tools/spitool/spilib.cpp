@@ -1,0 +1,174 @@
+#include "spilib.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+#endif
+
+#include <cstring>
+
+namespace spitool {
+
+namespace {
+
+#if defined(_WIN32)
+const char LIBRARY_FILE[] = "spifns.dll";
+
+std::string executable_dir()
+{
+    char buf[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, buf, sizeof(buf));
+    if (n == 0 || n >= sizeof(buf))
+        return ".";
+    std::string p(buf, n);
+    size_t cut = p.find_last_of("\\/");
+    return cut == std::string::npos ? std::string(".") : p.substr(0, cut);
+}
+
+void *open_module(const std::string &path, std::string *why)
+{
+    HMODULE m = LoadLibraryA(path.c_str());
+    if (!m) {
+        DWORD code = GetLastError();
+        char text[256] = "";
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                 code, 0, text, sizeof(text), nullptr);
+        while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' '))
+            text[--n] = '\0';
+        *why = "cannot load " + path + ": Windows error " + std::to_string(code) +
+               (n ? std::string(" (") + text + ")" : std::string());
+    }
+    return reinterpret_cast<void *>(m);
+}
+
+// Resolved through void (*)(void), the one function type every other
+// function pointer type may be cast to and back without a warning.
+using plain_fn = void (*)(void);
+
+plain_fn find_symbol(void *module, const char *name)
+{
+    return reinterpret_cast<plain_fn>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void close_module(void *module)
+{
+    FreeLibrary(static_cast<HMODULE>(module));
+}
+#else
+const char LIBRARY_FILE[] = "libspifns.so";
+
+std::string executable_dir()
+{
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    if (n <= 0)
+        return ".";
+    std::string p(buf, static_cast<size_t>(n));
+    size_t cut = p.find_last_of('/');
+    return cut == std::string::npos ? std::string(".") : p.substr(0, cut);
+}
+
+void *open_module(const std::string &path, std::string *why)
+{
+    // A name without a slash would make dlopen search the system paths;
+    // a file named on the command line means that file.
+    std::string p = path.find('/') == std::string::npos ? "./" + path : path;
+    void *m = dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m) {
+        const char *e = dlerror();
+        *why = std::string("cannot load ") + path + ": " + (e ? e : "unknown error");
+    }
+    return m;
+}
+
+using plain_fn = void (*)(void);
+
+plain_fn find_symbol(void *module, const char *name)
+{
+    void *p = dlsym(module, name);
+    plain_fn f;
+    static_assert(sizeof(f) == sizeof(p), "function and object pointers differ in size");
+    std::memcpy(&f, &p, sizeof(f));
+    return f;
+}
+
+void close_module(void *module)
+{
+    dlclose(module);
+}
+#endif
+
+template <typename Fn>
+bool resolve(void *module, const char *name, Fn *slot, std::string *missing)
+{
+    plain_fn f = find_symbol(module, name);
+    if (!f) {
+        if (missing->empty())
+            *missing = name;
+        return false;
+    }
+    *slot = reinterpret_cast<Fn>(f);
+    return true;
+}
+
+} // namespace
+
+std::string default_library_path()
+{
+#if defined(_WIN32)
+    return executable_dir() + "\\" + LIBRARY_FILE;
+#else
+    return executable_dir() + "/" + LIBRARY_FILE;
+#endif
+}
+
+bool load_library(const std::string &path, SpiLib *lib, std::string *why)
+{
+    *lib = SpiLib{};
+    void *m = open_module(path, why);
+    if (!m)
+        return false;
+
+    std::string missing;
+    bool ok = true;
+    ok &= resolve(m, "spifns_init", &lib->init, &missing);
+    ok &= resolve(m, "spifns_close", &lib->close, &missing);
+    ok &= resolve(m, "spifns_get_version", &lib->get_version, &missing);
+    ok &= resolve(m, "spifns_get_last_error", &lib->get_last_error, &missing);
+    ok &= resolve(m, "spifns_set_debug_callback", &lib->set_debug_callback, &missing);
+    ok &= resolve(m, "spifns_getvarlist", &lib->getvarlist, &missing);
+    ok &= resolve(m, "spifns_getvar", &lib->getvar, &missing);
+    ok &= resolve(m, "spifns_command", &lib->command, &missing);
+    ok &= resolve(m, "spifns_chip_select", &lib->chip_select, &missing);
+    ok &= resolve(m, "spifns_enumerate_ports", &lib->enumerate_ports, &missing);
+    ok &= resolve(m, "spifns_sequence", &lib->sequence, &missing);
+    ok &= resolve(m, "spifns_halvane_xap_stopped", &lib->xap_stopped, &missing);
+    if (!ok) {
+        *why = path + " is not a spifns library: it has no export " + missing;
+        close_module(m);
+        *lib = SpiLib{};
+        return false;
+    }
+    // The simulated-driver API exists only in native builds; its absence is
+    // not an error until --sim asks for it.
+    std::string ignored;
+    resolve(m, "simport_attach", &lib->sim_attach, &ignored);
+    resolve(m, "simport_detach", &lib->sim_detach, &ignored);
+    resolve(m, "simport_fail_control_after", &lib->sim_fail_control_after, &ignored);
+
+    lib->path = path;
+    lib->module = m;
+    return true;
+}
+
+void unload_library(SpiLib *lib)
+{
+    if (lib->module)
+        close_module(lib->module);
+    *lib = SpiLib{};
+}
+
+} // namespace spitool

@@ -1,0 +1,332 @@
+#include "text.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace spitool {
+
+namespace {
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Digits only, no sign, no spaces: decimal or 0x-hex, up to 2^32 - 1.
+bool parse_magnitude(const std::string &t, uint64_t *value)
+{
+    size_t i = 0;
+    unsigned base = 10;
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    if (i >= t.size())
+        return false;
+    uint64_t v = 0;
+    for (; i < t.size(); i++) {
+        int d = base == 16 ? hex_digit(t[i]) : (t[i] >= '0' && t[i] <= '9' ? t[i] - '0' : -1);
+        if (d < 0)
+            return false;
+        v = v * base + static_cast<unsigned>(d);
+        if (v > 0xFFFFFFFFull)
+            return false;
+    }
+    *value = v;
+    return true;
+}
+
+// One to four hex digits, the whole text.
+bool parse_hex16(const std::string &digits, uint32_t *value)
+{
+    if (digits.empty() || digits.size() > 4)
+        return false;
+    uint32_t v = 0;
+    for (char c : digits) {
+        const int d = hex_digit(c);
+        if (d < 0)
+            return false;
+        v = v * 16 + static_cast<uint32_t>(d);
+    }
+    *value = v;
+    return true;
+}
+
+std::string trim(const std::string &s)
+{
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return "";
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+} // namespace
+
+bool parse_unsigned(const std::string &text, uint32_t max, uint32_t *value)
+{
+    uint64_t v;
+    if (!parse_magnitude(text, &v) || v > max)
+        return false;
+    *value = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool parse_signed(const std::string &text, int32_t min, int32_t max, int32_t *value)
+{
+    bool negative = !text.empty() && text[0] == '-';
+    uint64_t v;
+    if (!parse_magnitude(negative ? text.substr(1) : text, &v))
+        return false;
+    int64_t s = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+    if (s < min || s > max)
+        return false;
+    *value = static_cast<int32_t>(s);
+    return true;
+}
+
+bool parse_real(const std::string &text, double *value)
+{
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
+        return false;
+    // Only plain decimal forms: no hex floats, infinities or NaNs.
+    for (char c : text)
+        if (!std::strchr("0123456789+-.eE", c))
+            return false;
+    char *end = nullptr;
+    errno = 0;
+    double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(v))
+        return false;
+    *value = v;
+    return true;
+}
+
+uint32_t need_unsigned(const std::string &text, uint32_t max, const char *what)
+{
+    uint32_t v;
+    if (!parse_unsigned(text, 0xFFFFFFFFu, &v))
+        throw UsageError(std::string("bad ") + what + " '" + text + "': not a number");
+    if (v > max)
+        throw UsageError(std::string(what) + " " + text + " out of range (0 to " +
+                         std::to_string(max) + ")");
+    return v;
+}
+
+uint16_t need_address(const std::string &text)
+{
+    uint32_t v;
+    if (!parse_unsigned(text, 0xFFFFFFFFu, &v))
+        throw UsageError("bad address '" + text + "': not a number");
+    if (v >= ADDRESS_SPACE)
+        throw UsageError("address " + text + " out of range (0 to 0xFFFF)");
+    return static_cast<uint16_t>(v);
+}
+
+uint16_t need_word(const std::string &text)
+{
+    uint32_t v;
+    if (!parse_unsigned(text, 0xFFFFFFFFu, &v))
+        throw UsageError("bad word '" + text + "': not a number");
+    if (v > 0xFFFF)
+        throw UsageError("word " + text + " out of range (0 to 0xFFFF)");
+    return static_cast<uint16_t>(v);
+}
+
+void need_fits(uint32_t address, uint32_t count)
+{
+    if (static_cast<uint64_t>(address) + count > ADDRESS_SPACE)
+        throw UsageError("count " + std::to_string(count) + " out of range: " +
+                         std::to_string(count) + " words from " + hex16(address) +
+                         " run past 0xFFFF");
+}
+
+void for_each_line(const std::string &text, const std::function<void(std::string &, size_t)> &visit)
+{
+    size_t line_no = 0;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t nl = text.find('\n', pos);
+        std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+        pos = nl == std::string::npos ? text.size() : nl + 1;
+        const size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.erase(hash);
+        visit(line, ++line_no);
+    }
+}
+
+std::string hex16(uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "0x%04X", v);
+    return buf;
+}
+
+std::string hex_dump(uint32_t address, const uint16_t *words, size_t count)
+{
+    std::string out;
+    char buf[16];
+    for (size_t i = 0; i < count; i++) {
+        if (i % 8 == 0) {
+            if (i)
+                out += '\n';
+            std::snprintf(buf, sizeof(buf), "%04X:", static_cast<unsigned>(address + i));
+            out += buf;
+        }
+        std::snprintf(buf, sizeof(buf), " %04X", words[i]);
+        out += buf;
+    }
+    if (count)
+        out += '\n';
+    return out;
+}
+
+FileFormat file_format(const std::string &path, const std::string &name)
+{
+    if (name == "bin")
+        return FileFormat::Binary;
+    if (name == "hex")
+        return FileFormat::Hex;
+    if (!name.empty())
+        throw UsageError("bad format '" + name + "' (bin or hex)");
+    size_t dot = path.find_last_of('.');
+    size_t slash = path.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+        std::string ext = path.substr(dot + 1);
+        for (char &c : ext)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext == "hex" || ext == "txt")
+            return FileFormat::Hex;
+    }
+    return FileFormat::Binary;
+}
+
+std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string &source)
+{
+    std::vector<uint16_t> words;
+    bool have_base = false;
+    uint64_t base = 0; // chip address of words[0], from the first label
+    for_each_line(text, [&](std::string &line, size_t line_no) {
+        auto fail = [&](const std::string &what) {
+            throw UsageError(source + ":" + std::to_string(line_no) + ": " + what);
+        };
+        line = trim(line);
+        if (line.empty())
+            return;
+        size_t colon = line.find(':');
+        if (colon != std::string::npos) {
+            std::string label = trim(line.substr(0, colon));
+            line = line.substr(colon + 1);
+            uint32_t at = 0;
+            if (!parse_hex16(label, &at))
+                fail("bad address label '" + label + "'");
+            if (!have_base) {
+                if (at < words.size())
+                    fail("address label " + hex16(static_cast<uint32_t>(at)) +
+                         " lies before the words above it");
+                base = at - words.size();
+                have_base = true;
+            } else if (at != base + words.size()) {
+                fail("address label " + hex16(static_cast<uint32_t>(at)) + " out of order (expected " +
+                     hex16(static_cast<uint32_t>(base + words.size())) + ")");
+            }
+        }
+        size_t i = 0;
+        while (i < line.size()) {
+            while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+                i++;
+            if (i >= line.size())
+                break;
+            size_t j = i;
+            while (j < line.size() && line[j] != ' ' && line[j] != '\t')
+                j++;
+            std::string tok = line.substr(i, j - i);
+            i = j;
+            std::string digits = tok;
+            if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+                digits = digits.substr(2);
+            uint32_t v = 0;
+            if (!parse_hex16(digits, &v))
+                fail("bad hex word '" + tok + "'");
+            if (words.size() >= ADDRESS_SPACE)
+                fail("more than 65536 words");
+            words.push_back(static_cast<uint16_t>(v));
+        }
+    });
+    return words;
+}
+
+std::vector<uint16_t> parse_binary_words(const std::string &bytes, const std::string &source)
+{
+    if (bytes.size() % 2)
+        throw UsageError(source + ": odd number of bytes (" + std::to_string(bytes.size()) +
+                         "); a binary word file holds 16-bit little-endian words");
+    std::vector<uint16_t> words(bytes.size() / 2);
+    for (size_t i = 0; i < words.size(); i++)
+        words[i] = static_cast<uint16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                         static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    return words;
+}
+
+std::string read_file(const std::string &path)
+{
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        throw UsageError("cannot open " + path + ": " + std::strerror(errno));
+    std::string data;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
+        data.append(buf, n);
+    bool bad = std::ferror(f);
+    std::fclose(f);
+    if (bad)
+        throw UsageError("cannot read " + path);
+    return data;
+}
+
+void write_file(const std::string &path, const std::string &bytes)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        throw Failure("cannot create " + path + ": " + std::strerror(errno));
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok)
+        throw Failure("cannot write " + path);
+}
+
+std::vector<uint16_t> read_word_file(const std::string &path, FileFormat format)
+{
+    std::string data = read_file(path);
+    return format == FileFormat::Hex ? parse_hex_words(data, path) : parse_binary_words(data, path);
+}
+
+void write_word_file(const std::string &path, FileFormat format, uint32_t address,
+                     const std::vector<uint16_t> &words)
+{
+    std::string bytes;
+    if (format == FileFormat::Hex) {
+        bytes = hex_dump(address, words.data(), words.size());
+    } else {
+        bytes.resize(words.size() * 2);
+        for (size_t i = 0; i < words.size(); i++) {
+            bytes[2 * i] = static_cast<char>(words[i] & 0xFF);
+            bytes[2 * i + 1] = static_cast<char>(words[i] >> 8);
+        }
+    }
+    write_file(path, bytes);
+}
+
+} // namespace spitool

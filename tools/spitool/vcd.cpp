@@ -1,0 +1,97 @@
+#include "vcd.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "text.h"
+
+namespace spitool {
+
+namespace {
+
+// Data line names by bit: bit 0 chip select, bit 1 the second select line,
+// bits 1 to 5 double as the multiplexer channel (MUXn names the data line
+// bit n where it has no other use), bit 4 the auxiliary line, bit 6 data to
+// the chip, bit 7 the clock.
+const char *const LINE_NAMES[8] = {"CS", "SEL2", "MUX2", "MUX3", "AUX", "MUX5", "MOSI", "CLK"};
+// One-character identifiers: letters only, so no reader can take one for a
+// keyword or a time stamp.
+const char LINE_IDS[8] = {'c', 's', 'm', 'n', 'a', 'o', 'd', 'k'};
+const char MISO_ID = 'i';
+constexpr uint8_t STATUS_MISO = 0x40;
+
+} // namespace
+
+VcdWriter::~VcdWriter()
+{
+    if (file_)
+        std::fclose(file_);
+}
+
+void VcdWriter::open(const std::string &path)
+{
+    file_ = std::fopen(path.c_str(), "w");
+    if (!file_)
+        throw Failure("cannot create " + path + ": " + std::strerror(errno));
+    path_ = path;
+    std::fputs("$comment\n"
+               "  spitool: parallel port data lines and the chip's data-out line (MISO),\n"
+               "  one time step per output byte; SPI mode 3, chip select active low\n"
+               "$end\n"
+               "$version spitool $end\n"
+               "$timescale 1 us $end\n"
+               "$scope module lpt $end\n",
+               file_);
+    for (int b = 0; b < 8; b++)
+        std::fprintf(file_, "$var wire 1 %c %s $end\n", LINE_IDS[b], LINE_NAMES[b]);
+    std::fprintf(file_, "$var wire 1 %c MISO $end\n", MISO_ID);
+    std::fputs("$upscope $end\n$enddefinitions $end\n", file_);
+}
+
+void VcdWriter::record(const uint8_t *out, const uint8_t *status, uint32_t n)
+{
+    if (!file_)
+        return;
+    for (uint32_t i = 0; i < n; i++, time_++) {
+        int lines = out[i];
+        int miso = (status[i] & STATUS_MISO) ? 1 : 0;
+        if (lines_ < 0) {
+            std::fputs("#0\n$dumpvars\n", file_);
+            for (int b = 0; b < 8; b++)
+                std::fprintf(file_, "%d%c\n", (lines >> b) & 1, LINE_IDS[b]);
+            std::fprintf(file_, "%d%c\n$end\n", miso, MISO_ID);
+        } else if (lines != lines_ || miso != miso_) {
+            std::fprintf(file_, "#%llu\n", static_cast<unsigned long long>(time_));
+            int changed = lines ^ lines_;
+            for (int b = 0; b < 8; b++)
+                if ((changed >> b) & 1)
+                    std::fprintf(file_, "%d%c\n", (lines >> b) & 1, LINE_IDS[b]);
+            if (miso != miso_)
+                std::fprintf(file_, "%d%c\n", miso, MISO_ID);
+        }
+        lines_ = lines;
+        miso_ = miso;
+    }
+}
+
+void VcdWriter::close()
+{
+    if (!file_)
+        return;
+    if (lines_ < 0) {
+        // Nothing was played: every line unknown.
+        std::fputs("#0\n$dumpvars\n", file_);
+        for (int b = 0; b < 8; b++)
+            std::fprintf(file_, "x%c\n", LINE_IDS[b]);
+        std::fprintf(file_, "x%c\n$end\n", MISO_ID);
+    }
+    // The last byte lasts one time step too.
+    std::fprintf(file_, "#%llu\n", static_cast<unsigned long long>(time_ > 0 ? time_ : 1));
+    bool ok = !std::ferror(file_);
+    ok = (std::fclose(file_) == 0) && ok;
+    file_ = nullptr;
+    if (!ok)
+        throw Failure("cannot write " + path_);
+}
+
+} // namespace spitool

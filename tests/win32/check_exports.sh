@@ -1,0 +1,24 @@
+#!/bin/sh
+# Fails unless the PE file's export table holds exactly the given names:
+#   check_exports.sh <objdump> <file> <name>...
+# Reports every missing and every extra name (a decorated name such as
+# _spifns_init@0 or spifns_init@0 counts as extra, its plain form as missing).
+# Exit status: 0 match, 1 mismatch, 2 cannot read the file.
+set -u
+objdump=$1 file=$2
+shift 2
+table=$("$objdump" -p "$file" 2>/dev/null) || { echo "FAIL: $objdump cannot read $file"; exit 2; }
+# Lines of the name table look like "	[   3] spifns_getvar".
+found=$(printf '%s\n' "$table" |
+  sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+  sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*\(.*\)$/\1/p' | sort)
+expected=$(printf '%s\n' "$@" | sort)
+status=0
+for name in $expected; do
+  printf '%s\n' "$found" | grep -qxF -- "$name" || { echo "FAIL: missing export $name"; status=1; }
+done
+for name in $found; do
+  printf '%s\n' "$expected" | grep -qxF -- "$name" || { echo "FAIL: extra export $name"; status=1; }
+done
+[ $status -eq 0 ] && echo "exports of $(basename "$file"): exactly the $# expected names"
+exit $status

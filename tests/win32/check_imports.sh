@@ -1,0 +1,22 @@
+#!/bin/sh
+# Fails unless every DLL the PE file imports is one of the given names
+# (compared without regard to case), and it imports at least one:
+#   check_imports.sh <objdump> <file> <dll>...
+# Exit status: 0 only allowed DLLs, 1 another DLL, 2 cannot read the file.
+set -u
+objdump=$1 file=$2
+shift 2
+table=$("$objdump" -p "$file" 2>/dev/null) || { echo "FAIL: $objdump cannot read $file"; exit 2; }
+imports=$(printf '%s\n' "$table" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p')
+if [ -z "$imports" ]; then
+  echo "FAIL: no import table found in $file"
+  exit 1
+fi
+allowed=$(printf '%s\n' "$@" | tr 'A-Z' 'a-z')
+status=0
+for dll in $imports; do
+  lower=$(printf '%s' "$dll" | tr 'A-Z' 'a-z')
+  printf '%s\n' "$allowed" | grep -qxF -- "$lower" || { echo "FAIL: imports $dll"; status=1; }
+done
+[ $status -eq 0 ] && echo "imports of $(basename "$file"): $(echo $imports)"
+exit $status

@@ -1,0 +1,255 @@
+// First check of the shipped spifns.dll on Windows (run under Wine): loads it
+// the way host tools do, resolves the twelve exports by name and checks what
+// works without any port driver in the system.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "spifns.h"
+
+namespace {
+
+struct api {
+    decltype(&spifns_init) init;
+    decltype(&spifns_close) close;
+    decltype(&spifns_get_version) get_version;
+    decltype(&spifns_get_last_error) get_last_error;
+    decltype(&spifns_set_debug_callback) set_debug_callback;
+    decltype(&spifns_getvarlist) getvarlist;
+    decltype(&spifns_getvar) getvar;
+    decltype(&spifns_command) command;
+    decltype(&spifns_chip_select) chip_select;
+    decltype(&spifns_enumerate_ports) enumerate_ports;
+    decltype(&spifns_sequence) sequence;
+    decltype(&spifns_halvane_xap_stopped) xap_stopped;
+};
+
+template <typename F>
+bool resolve(HMODULE dll, const char *name, F *out)
+{
+    *out = reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(dll, name)));
+    if (*out == nullptr)
+        std::printf("  missing export %s\n", name);
+    return *out != nullptr;
+}
+
+std::vector<std::string> g_trace;
+void __cdecl on_trace(const char *line)
+{
+    g_trace.emplace_back(line);
+}
+
+struct enum_entry {
+    int port;
+    std::string name;
+    void *context;
+};
+std::vector<enum_entry> g_ports;
+void __cdecl on_port(int port, const char *name, void *context)
+{
+    g_ports.push_back({port, name ? name : "(null)", context});
+}
+
+seq_record setvar(const char *name, const char *value)
+{
+    seq_record r;
+    std::memset(&r, 0, sizeof r);
+    r.command = SEQ_SETVAR;
+    r.name = name;
+    r.value = value;
+    return r;
+}
+
+seq_record transfer(int command, uint16_t address, uint16_t count, uint16_t *words)
+{
+    seq_record r;
+    std::memset(&r, 0, sizeof r);
+    r.command = command;
+    r.address = address;
+    r.word_count = count;
+    r.words = words;
+    return r;
+}
+
+void check_initial_state(const api &f)
+{
+    check::begin_case("load state: version, last error, variables");
+    CHECK_EQ(f.get_version(), 0x103);
+    uint16_t address = 0xFFFF;
+    const char *message = nullptr;
+    CHECK_EQ(f.get_last_error(&address, &message), 0x100);
+    CHECK_EQ(address, 0);
+    CHECK_STR(message, "No error");
+    CHECK_EQ(f.get_last_error(nullptr, nullptr), 0x100);
+    CHECK_STR(f.getvar("SPIPORT"), "1");
+    CHECK_STR(f.getvar("SPIMUL"), "-1");
+    CHECK_STR(f.getvar("SPISHIFTPERIOD"), "1");
+    CHECK_STR(f.getvar("SPICLOCK"), "172.410000");
+    CHECK_STR(f.getvar("spimaxclock"), "1000");
+    CHECK_STR(f.getvar("SPICMDBITS"), "");
+    CHECK_STR(f.getvar(nullptr), "");
+
+    check::begin_case("variable table");
+    const var_entry *table = nullptr;
+    int count = 0;
+    f.getvarlist(&table, &count);
+    CHECK_EQ(count, 8);
+    static const char *const names[8] = {"SPIPORT",        "SPIMUL",          "SPISHIFTPERIOD",
+                                         "SPICLOCK",       "SPICMDBITS",      "SPICMDREADBITS",
+                                         "SPICMDWRITEBITS", "SPIMAXCLOCK"};
+    for (int i = 0; table != nullptr && i < 8 && i < count; ++i) {
+        CHECK_STR(table[i].name, names[i]);
+        CHECK_EQ(table[i].flags, i == 0 ? 1 : 0);
+    }
+    if (table != nullptr) {
+        CHECK_STR(table[0].default_text, "1");
+        CHECK_STR(table[7].default_text, "1000");
+    }
+}
+
+void check_enumeration_without_devices(const api &f)
+{
+    check::begin_case("enumeration with no port devices: only the first entry");
+    g_ports.clear();
+    int context = 0;
+    f.enumerate_ports(on_port, &context);
+    CHECK_EQ(g_ports.size(), 1);
+    if (!g_ports.empty()) {
+        CHECK_EQ(g_ports[0].port, 1);
+        CHECK_STR(g_ports[0].name.c_str(), "LPT1");
+        CHECK(g_ports[0].context == &context);
+    }
+}
+
+void check_missing_port(const api &f)
+{
+    check::begin_case("SPIPORT to a missing port");
+    g_trace.clear();
+    seq_record r = setvar("SPIPORT", "3");
+    CHECK_EQ(f.sequence(&r, 1), 1);
+    uint16_t address = 0xFFFF;
+    const char *message = nullptr;
+    CHECK_EQ(f.get_last_error(&address, &message), 0x100);
+    CHECK_STR(message, "Couldn't find LPT port");
+    CHECK_EQ(address, 0);
+    CHECK_STR(f.getvar("SPIPORT"), "1"); // nothing was open, so nothing changed
+    CHECK(g_trace.empty());
+    g_ports.clear();
+    f.enumerate_ports(on_port, nullptr);
+    CHECK_EQ(g_ports.size(), 1);
+    if (!g_ports.empty())
+        CHECK_EQ(g_ports[0].port, 1);
+}
+
+void check_sequence_without_port(const api &f)
+{
+    check::begin_case("sequence with no port: settings apply, transfers fail with ERR_NO_PORT");
+    g_trace.clear();
+    uint16_t read_buffer[2] = {0xAAAA, 0x5555};
+    uint16_t write_buffer[1] = {0x1234};
+    seq_record records[3] = {setvar("SPICLOCK", "100"), transfer(SEQ_READ, 0x1000, 2, read_buffer),
+                             transfer(SEQ_WRITE, 0x2000, 1, write_buffer)};
+    CHECK_EQ(f.sequence(records, 3), 1);
+    uint16_t address = 0xFFFF;
+    const char *message = nullptr;
+    CHECK_EQ(f.get_last_error(&address, &message), 0x102);
+    CHECK_STR(message, "No LPT port selected");
+    CHECK_EQ(read_buffer[0], 0xAAAA);
+    CHECK_EQ(read_buffer[1], 0x5555);
+    CHECK_STR(f.getvar("SPISHIFTPERIOD"), "2");
+    CHECK_STR(f.getvar("SPICLOCK"), "86.205000");
+    // The clock line, then the write's dump line (written before the attempt).
+    CHECK_EQ(g_trace.size(), 2);
+    if (g_trace.size() == 2) {
+        CHECK_STR(g_trace[0].c_str(), "Delays set to 2\n");
+        CHECK_STR(g_trace[1].c_str(), "2000     w 1234\n");
+    }
+    CHECK_EQ(f.xap_stopped(), -1);
+    CHECK_EQ(f.get_last_error(nullptr, nullptr), 0x102);
+    CHECK_EQ(f.sequence(records, 0), 0);
+    CHECK_EQ(f.sequence(records, -1), 0);
+}
+
+void check_settings(const api &f)
+{
+    check::begin_case("SPISLOWER and other commands");
+    g_trace.clear();
+    seq_record r = setvar("SPISHIFTPERIOD", "1");
+    CHECK_EQ(f.sequence(&r, 1), 0);
+    static const int steps[12] = {2, 3, 4, 6, 8, 11, 14, 18, 23, 29, 37, 47};
+    for (int expected : steps) {
+        CHECK_EQ(f.command("SPISLOWER"), 0);
+        CHECK_EQ(std::atoi(f.getvar("SPISHIFTPERIOD")), expected);
+    }
+    CHECK_EQ(f.command("spislower"), 0);
+    CHECK_STR(f.getvar("SPISHIFTPERIOD"), "47");
+    CHECK_STR(f.getvar("SPICLOCK"), "3.668298");
+    CHECK_EQ(f.command("SPIFASTER"), 0);
+    CHECK_STR(f.getvar("SPISHIFTPERIOD"), "47");
+    CHECK_EQ(g_trace.size(), 13);
+    if (g_trace.size() == 13) {
+        CHECK_STR(g_trace[0].c_str(), "Delays set to 1\n");
+        CHECK_STR(g_trace[1].c_str(), "Delays now 2\n");
+        CHECK_STR(g_trace[12].c_str(), "Delays now 47\n");
+    }
+
+    check::begin_case("chip select and trace sink removal");
+    g_trace.clear();
+    f.chip_select(1);
+    CHECK_STR(f.getvar("SPIMUL"), "1");
+    CHECK_EQ(g_trace.size(), 1);
+    if (!g_trace.empty())
+        CHECK_STR(g_trace[0].c_str(), "ChipSelect: 0010 mul:0 confog:1 chip_num:1\n");
+    f.set_debug_callback(nullptr);
+    f.chip_select(0);
+    CHECK_EQ(g_trace.size(), 1);
+    CHECK_EQ(f.init(), 0);
+    f.close();
+    CHECK_EQ(f.get_version(), 0x103);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const char *path = argc > 1 ? argv[1] : "spifns.dll";
+    check::begin_case("LoadLibraryA and the twelve exports by name");
+    HMODULE dll = LoadLibraryA(path);
+    CHECK(dll != nullptr);
+    if (dll == nullptr) {
+        std::printf("  LoadLibraryA(%s) failed: error %lu\n", path, GetLastError());
+        return check::finish("wine_check");
+    }
+    api f;
+    bool all = true;
+    all &= resolve(dll, "spifns_init", &f.init);
+    all &= resolve(dll, "spifns_close", &f.close);
+    all &= resolve(dll, "spifns_get_version", &f.get_version);
+    all &= resolve(dll, "spifns_get_last_error", &f.get_last_error);
+    all &= resolve(dll, "spifns_set_debug_callback", &f.set_debug_callback);
+    all &= resolve(dll, "spifns_getvarlist", &f.getvarlist);
+    all &= resolve(dll, "spifns_getvar", &f.getvar);
+    all &= resolve(dll, "spifns_command", &f.command);
+    all &= resolve(dll, "spifns_chip_select", &f.chip_select);
+    all &= resolve(dll, "spifns_enumerate_ports", &f.enumerate_ports);
+    all &= resolve(dll, "spifns_sequence", &f.sequence);
+    all &= resolve(dll, "spifns_halvane_xap_stopped", &f.xap_stopped);
+    CHECK(all);
+    if (!all)
+        return check::finish("wine_check");
+
+    check_initial_state(f);
+    f.set_debug_callback(on_trace);
+    check_enumeration_without_devices(f);
+    check_missing_port(f);
+    check_sequence_without_port(f);
+    check_settings(f);
+    FreeLibrary(dll);
+    return check::finish("wine_check");
+}

@@ -69,6 +69,14 @@ SIMPORT_API void simport_fail_control_after(int port, int after);
 SIMPORT_API void simport_fail_alloc_after(int after);
 /* Counts every waveform allocation made so far. */
 SIMPORT_API uint32_t simport_alloc_count(void);
+/* Waveform-buffer bytes: of the most recent allocation request, live now
+ * (allocated and not yet released), and the most live at once since the last
+ * reset or simport_clear_alloc_peak. */
+SIMPORT_API uint64_t simport_alloc_last_bytes(void);
+SIMPORT_API uint64_t simport_alloc_live_bytes(void);
+SIMPORT_API uint64_t simport_alloc_peak_bytes(void);
+/* Restarts the peak from the bytes live now. */
+SIMPORT_API void simport_clear_alloc_peak(void);
 
 SIMPORT_API void simport_get_stats(int port, simport_stats *stats);
 

@@ -15,13 +15,38 @@
 #include "frame/frame.h"
 #include "link/link.h"
 
-// Writes one segment of L identical bytes.
+// Stores the low `width` bytes of a replicated pattern at `at`.
+template <size_t width>
+static inline void store_pattern(uint8_t *at, uint64_t pattern)
+{
+    memcpy(at, &pattern, width); // one unaligned store; byte-replicated, so endianness does not matter
+}
+
+// Writes one segment of L identical bytes. Short segments, which the usual
+// periods give, are written with one or two overlapping word stores instead
+// of a library call; long ones with memset.
 static inline uint8_t *put_segment(uint8_t *at, uint8_t value, uint32_t period)
 {
-    if (period == 1)
+    const uint64_t pattern = value * 0x0101010101010101ull;
+    if (period == 1) {
         *at = value;
-    else
+    } else if (period < 4) {
+        store_pattern<2>(at, pattern);
+        store_pattern<2>(at + period - 2, pattern);
+    } else if (period < 8) {
+        store_pattern<4>(at, pattern);
+        store_pattern<4>(at + period - 4, pattern);
+    } else if (period <= 16) {
+        store_pattern<8>(at, pattern);
+        store_pattern<8>(at + period - 8, pattern);
+    } else if (period <= 32) {
+        // Word stores, the last one overlapping the one before it.
+        for (uint32_t i = 0; i + 8 < period; i += 8)
+            store_pattern<8>(at + i, pattern);
+        store_pattern<8>(at + period - 8, pattern);
+    } else {
         memset(at, value, period);
+    }
     return at + period;
 }
 

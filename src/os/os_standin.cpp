@@ -34,6 +34,17 @@ constinit sim_port ports[SIMPORT_MAX_PORT + 1] = {};
 constinit uint32_t platform_id = 2;
 constinit int alloc_fail_after = -1;
 constinit uint32_t alloc_count = 0;
+constinit uint64_t alloc_last_bytes = 0;
+constinit uint64_t alloc_live_bytes = 0;
+constinit uint64_t alloc_peak_bytes = 0;
+
+// Sizes of the live waveform buffers, so that os_free can account for them.
+// The engine holds two at a time; blocks beyond the table go unaccounted.
+struct live_block {
+    void *block;
+    size_t size;
+};
+constinit live_block live_blocks[8] = {};
 constinit bool virtual_clock = false;
 constinit int64_t virtual_frequency = 0;
 constinit int64_t virtual_step = 0;
@@ -170,11 +181,33 @@ void *os_alloc(size_t size)
     }
     if (alloc_fail_after > 0)
         alloc_fail_after--;
-    return malloc(size);
+    alloc_last_bytes = size;
+    void *block = malloc(size);
+    if (block == nullptr)
+        return nullptr;
+    for (live_block &b : live_blocks) {
+        if (b.block == nullptr) {
+            b = {block, size};
+            alloc_live_bytes += size;
+            if (alloc_live_bytes > alloc_peak_bytes)
+                alloc_peak_bytes = alloc_live_bytes;
+            break;
+        }
+    }
+    return block;
 }
 
 void os_free(void *block)
 {
+    if (block == nullptr)
+        return;
+    for (live_block &b : live_blocks) {
+        if (b.block == block) {
+            alloc_live_bytes -= b.size;
+            b = {};
+            break;
+        }
+    }
     free(block);
 }
 
@@ -219,6 +252,8 @@ SIMPORT_API void simport_reset(void)
     platform_id = 2;
     alloc_fail_after = -1;
     alloc_count = 0;
+    alloc_last_bytes = 0;
+    alloc_peak_bytes = alloc_live_bytes;
     simport_use_real_clock();
 }
 
@@ -259,6 +294,26 @@ SIMPORT_API void simport_fail_alloc_after(int after)
 SIMPORT_API uint32_t simport_alloc_count(void)
 {
     return alloc_count;
+}
+
+SIMPORT_API uint64_t simport_alloc_last_bytes(void)
+{
+    return alloc_last_bytes;
+}
+
+SIMPORT_API uint64_t simport_alloc_live_bytes(void)
+{
+    return alloc_live_bytes;
+}
+
+SIMPORT_API uint64_t simport_alloc_peak_bytes(void)
+{
+    return alloc_peak_bytes;
+}
+
+SIMPORT_API void simport_clear_alloc_peak(void)
+{
+    alloc_peak_bytes = alloc_live_bytes;
 }
 
 SIMPORT_API void simport_get_stats(int port, simport_stats *stats)

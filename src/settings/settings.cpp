@@ -30,9 +30,7 @@ static const char reply_empty[] = "";
 // below this bound: 2^128 - 2^103, the midpoint between FLT_MAX and 2^128.
 constexpr double FLOAT_OVERFLOW_BOUND = 340282356779733661637539395458142568448.0;
 
-// Compares whole texts, ASCII letters without regard to case. The C
-// library's case folding follows the locale, which must not change names.
-static bool same_name(const char *a, const char *b)
+bool same_name(const char *a, const char *b)
 {
     for (;; a++, b++) {
         char x = *a, y = *b;

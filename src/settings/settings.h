@@ -7,6 +7,10 @@
 constexpr double CLOCK_FACTOR = 172.41;
 
 int set_variable(const char *name, const char *value);
+
+// Compares whole texts, ASCII letters without regard to case. The C
+// library's case folding follows the locale, which must not change names.
+bool same_name(const char *a, const char *b);
 void set_shift_period(uint32_t period);
 
 // Text conversions that behave the same in every locale and on every target.

@@ -1,0 +1,241 @@
+// Fault sweeps: every operation that talks to the port, run once cleanly and
+// then with each platform call failing in turn (device open, the one-byte
+// write at open, waveform allocation k, control call k). Each run must give
+// the documented result and last error, release every waveform buffer and
+// leave open exactly the device the library owns. In the asan preset
+// LeakSanitizer watches the same runs.
+//
+// Also here: the waveform layout at every short period and the size of the
+// buffer pair of one shift, both of which the engine's segment writer must
+// keep whatever store widths it uses.
+#include "link_fixture.h"
+
+namespace {
+
+constexpr int BOARD_PORT = 1;
+constexpr int OTHER_PORTS[] = {2, 3}; // attached for the enumeration to find
+constexpr uint32_t PERIOD_BEFORE = 3;
+
+class FaultSweepTest : public BoardTest {
+protected:
+    // Handles open over every attached port.
+    static int32_t open_handles()
+    {
+        int32_t open = 0;
+        for (int port : {BOARD_PORT, OTHER_PORTS[0], OTHER_PORTS[1]}) {
+            simport_stats stats;
+            simport_get_stats(port, &stats);
+            open += stats.open_handles;
+        }
+        return open;
+    }
+    static uint32_t controls()
+    {
+        simport_stats stats;
+        simport_get_stats(BOARD_PORT, &stats);
+        return stats.controls;
+    }
+};
+
+void SPIFNS_CALL count_ports(int, const char *, void *context)
+{
+    ++*static_cast<int *>(context);
+}
+
+uint16_t words[2];
+
+int transfer_record(int32_t command)
+{
+    seq_record r{};
+    r.command = command;
+    r.address = 0x100;
+    r.word_count = 2;
+    r.words = words;
+    return spifns_sequence(&r, 1);
+}
+
+int set_record(const char *name, const char *value)
+{
+    seq_record r{};
+    r.command = SEQ_SETVAR;
+    r.name = name;
+    r.value = value;
+    return spifns_sequence(&r, 1);
+}
+
+// One operation that talks to the port, with its documented results.
+struct port_operation {
+    const char *name;
+    int (*run)();
+    int ok;      // result with no fault
+    int failed;  // result when an allocation or a control call fails
+    int refused; // result when every device refuses its open or its one-byte write
+    bool shifts; // moves bits: allocates a buffer pair and makes a control call per shift
+    bool selects_port;
+    uint32_t confirm_from; // probe: shifts before its confirming read, whose failure resets the period
+};
+
+const port_operation operations[] = {
+    {"read", [] { return transfer_record(SEQ_READ); }, 0, 1, 0, true, false, 0},
+    {"write", [] { return transfer_record(SEQ_WRITE); }, 0, 1, 0, true, false, 0},
+    {"probe", [] { return spifns_halvane_xap_stopped(); }, 1, -1, 1, true, false, 4},
+    {"SPIMUL", [] { return set_record("SPIMUL", "3"); }, 0, 0, 0, true, false, 0},
+    {"SPIPORT", [] { return set_record("SPIPORT", "1"); }, 0, 0, 1, false, true, 0},
+    {"enumeration", [] {
+         int found = 0;
+         spifns_enumerate_ports(count_ports, &found);
+         return found;
+     }, 3, 3, 1, false, false, 0},
+};
+
+TEST_F(FaultSweepTest, EveryPlatformCallFailingInTurn)
+{
+    // The same starting point for every run: port 1 open on the board with
+    // chip 0 stopped, ports 2 and 3 present, the period at 3, no error.
+    auto prepare = [&] {
+        LinkTest::reset();
+        sim_board_init(&drv->board, SIM_WIRING_DIRECT);
+        drv->board.chips[0].stopped = 1;
+        open_port(board_driver::play, drv.get());
+        for (int port : OTHER_PORTS)
+            simport_attach(port, nullptr, nullptr);
+        simport_use_virtual_clock(1000, 1);
+        link_state.shift_period = PERIOD_BEFORE;
+    };
+    auto expect_sound = [&](const char *what, uint32_t k) {
+        EXPECT_EQ(simport_alloc_live_bytes(), 0u) << what << " " << k;
+        EXPECT_EQ(open_handles(), link_state.port_handle != nullptr ? 1 : 0) << what << " " << k;
+    };
+
+    for (const port_operation &op : operations) {
+        SCOPED_TRACE(op.name);
+        prepare();
+
+        // Clean run: the platform calls it makes, and the reference outcome.
+        const uint32_t allocs_before = simport_alloc_count();
+        const uint32_t controls_before = controls();
+        ASSERT_EQ(op.run(), op.ok);
+        const uint32_t allocs = simport_alloc_count() - allocs_before;
+        const uint32_t calls = controls() - controls_before;
+        ASSERT_EQ(last_error(), ERR_NONE);
+        EXPECT_EQ(calls > 0, op.shifts);
+        EXPECT_EQ(allocs, 2 * calls);
+        expect_sound("clean", 0);
+
+        for (uint32_t k = 0; k < allocs; k++) {
+            prepare();
+            simport_fail_alloc_after(static_cast<int>(k));
+            std::string message;
+            EXPECT_EQ(op.run(), op.failed) << "allocation " << k;
+            EXPECT_EQ(last_error(nullptr, &message), ERR_MALLOC) << "allocation " << k;
+            EXPECT_EQ(message, "Malloc failed");
+            EXPECT_NE(link_state.port_handle, nullptr);
+            expect_sound("allocation", k);
+            if (op.confirm_from != 0) {
+                EXPECT_EQ(link_state.shift_period, k >= 2 * op.confirm_from ? 1u : PERIOD_BEFORE) << k;
+            }
+        }
+
+        for (uint32_t k = 0; k < calls; k++) {
+            prepare();
+            simport_fail_control_after(BOARD_PORT, static_cast<int>(k));
+            std::string message;
+            EXPECT_EQ(op.run(), op.failed) << "control call " << k;
+            EXPECT_EQ(last_error(nullptr, &message), ERR_IOCTL) << "control call " << k;
+            EXPECT_EQ(message, "IOCTL failed");
+            EXPECT_NE(link_state.port_handle, nullptr);
+            expect_sound("control call", k);
+            if (op.confirm_from != 0) {
+                EXPECT_EQ(link_state.shift_period, k >= op.confirm_from ? 1u : PERIOD_BEFORE) << k;
+            }
+        }
+
+        // Opens happen only in port selection and enumeration; a refused one
+        // records no code, and only a failed selection leaves a message.
+        for (unsigned fault : {SIMPORT_REFUSE_OPEN, SIMPORT_REFUSE_WRITE}) {
+            const char *what = fault == SIMPORT_REFUSE_OPEN ? "open refused" : "write refused";
+            prepare();
+            for (int port : {BOARD_PORT, OTHER_PORTS[0], OTHER_PORTS[1]})
+                simport_set_faults(port, fault);
+            std::string message;
+            EXPECT_EQ(op.run(), op.refused) << what;
+            EXPECT_EQ(last_error(nullptr, &message), ERR_NONE) << what;
+            EXPECT_EQ(message, op.selects_port ? "Couldn't find LPT port" : "No error") << what;
+            EXPECT_EQ(link_state.port_handle == nullptr, op.selects_port) << what;
+            if (op.selects_port) {
+                EXPECT_EQ(link_state.port_number, 0) << what;
+            }
+            expect_sound(what, 0);
+        }
+    }
+}
+
+// With no port selected, transfers, the probe and multiplexer selection fail
+// with ERR_NO_PORT before allocating anything.
+TEST_F(FaultSweepTest, WithoutAPortNothingIsAllocated)
+{
+    for (const port_operation &op : operations) {
+        if (!op.shifts)
+            continue;
+        SCOPED_TRACE(op.name);
+        LinkTest::reset();
+        simport_use_virtual_clock(1000, 1);
+        EXPECT_EQ(op.run(), op.failed);
+        EXPECT_EQ(last_error(), ERR_NO_PORT);
+        EXPECT_EQ(simport_alloc_count(), 0u);
+    }
+}
+
+// Reference waveform at period L: the period-1 bytes, each repeated L times.
+std::vector<uint8_t> stretched(const std::vector<uint8_t> &unit, uint32_t period)
+{
+    std::vector<uint8_t> out;
+    for (uint8_t b : unit)
+        out.insert(out.end(), period, b);
+    return out;
+}
+
+using ShiftBufferTest = LinkTest;
+
+TEST_F(ShiftBufferTest, EveryShortPeriodStretchesThePeriodOneWaveform)
+{
+    recording_driver rec;
+    open_port(recording_driver::play, &rec);
+    for (bool trailer : {false, true}) {
+        for (uint32_t bits : {0u, 2u, 16u, 31u}) {
+            link_state.shift_period = 1;
+            link_state.line_byte = 0x12;
+            ASSERT_TRUE(shift_bits(0x5A5A5A5Bu, bits, nullptr, trailer));
+            const std::vector<uint8_t> unit = rec.calls.back();
+            const uint8_t after = link_state.line_byte;
+            for (uint32_t period = 2; period <= 70; period++) {
+                link_state.shift_period = period;
+                link_state.line_byte = 0x12;
+                ASSERT_TRUE(shift_bits(0x5A5A5A5Bu, bits, nullptr, trailer));
+                ASSERT_EQ(rec.calls.back(), stretched(unit, period))
+                    << "bits " << bits << " period " << period << " trailer " << trailer;
+                ASSERT_EQ(link_state.line_byte, after);
+            }
+        }
+    }
+}
+
+TEST_F(ShiftBufferTest, OneBufferPairPerShiftSizedByBitsAndPeriod)
+{
+    open_port(nullptr, nullptr);
+    for (uint32_t period : {1u, 2u, 5u, 49u, 1000u}) {
+        for (uint32_t bits : {0u, 2u, 8u, 16u, 31u}) {
+            link_state.shift_period = period;
+            const uint32_t allocs = simport_alloc_count();
+            simport_clear_alloc_peak();
+            ASSERT_TRUE(shift_bits(1, bits, nullptr, bits % 2 == 0));
+            const uint64_t per_buffer = (uint64_t{bits} + 4) * 2 * period;
+            EXPECT_EQ(simport_alloc_count() - allocs, 2u);
+            EXPECT_EQ(simport_alloc_last_bytes(), per_buffer);
+            EXPECT_EQ(simport_alloc_peak_bytes(), 2 * per_buffer);
+            EXPECT_EQ(simport_alloc_live_bytes(), 0u);
+        }
+    }
+}
+
+} // namespace

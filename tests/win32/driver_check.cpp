@@ -30,6 +30,15 @@ HANDLE open_port(int n)
     return open_path(path);
 }
 
+// Whether a create gave a handle; the handle is closed again.
+bool opened(HANDLE h)
+{
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
 bool write_bytes(HANDLE h, const void *data, DWORD n)
 {
     DWORD written = 0;
@@ -113,18 +122,10 @@ struct frame {
 void test_configured_ports()
 {
     check::begin_case("registry: ports 1 to 4 exist, 5 and up do not");
-    for (int n = 1; n <= 4; ++n) {
-        HANDLE h = open_port(n);
-        CHECK(h != INVALID_HANDLE_VALUE);
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-    for (int n : {0, 5, 6, 16, 31, 32}) {
-        HANDLE h = open_port(n);
-        CHECK(h == INVALID_HANDLE_VALUE);
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
+    for (int n = 1; n <= 4; ++n)
+        CHECK(opened(open_port(n)));
+    for (int n : {0, 5, 6, 16, 31, 32})
+        CHECK(!opened(open_port(n)));
     CHECK_EQ(stats(1).wiring, 0);
     CHECK_EQ(stats(2).wiring, 1);
 
@@ -385,16 +386,10 @@ void test_control_device()
 void test_hardware_configuration()
 {
     check::begin_case("hardware: ports with a refused I/O base are not created");
-    for (int n = 1; n <= 5; ++n) {
-        HANDLE h = open_port(n);
-        CHECK((h != INVALID_HANDLE_VALUE) == (n == 1 || n == 4));
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-    HANDLE ctl = open_path("\\\\.\\TORVEXCTL");
-    CHECK(ctl == INVALID_HANDLE_VALUE); // the control device is for simulated boards only
-    if (ctl != INVALID_HANDLE_VALUE)
-        CloseHandle(ctl);
+    for (int n = 1; n <= 5; ++n)
+        CHECK(opened(open_port(n)) == (n == 1 || n == 4));
+    // The control device is for simulated boards only.
+    CHECK(!opened(open_path("\\\\.\\TORVEXCTL")));
 
     check::begin_case("hardware: open, probe and refusals as with the simulated boards");
     HANDLE a = open_port(1);
@@ -421,16 +416,9 @@ void test_hardware_configuration()
 void test_unloaded()
 {
     check::begin_case("unload: every device and link is gone");
-    for (int n = 1; n <= 5; ++n) {
-        HANDLE h = open_port(n);
-        CHECK(h == INVALID_HANDLE_VALUE);
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-    HANDLE ctl = open_path("\\\\.\\TORVEXCTL");
-    CHECK(ctl == INVALID_HANDLE_VALUE);
-    if (ctl != INVALID_HANDLE_VALUE)
-        CloseHandle(ctl);
+    for (int n = 1; n <= 5; ++n)
+        CHECK(!opened(open_port(n)));
+    CHECK(!opened(open_path("\\\\.\\TORVEXCTL")));
 }
 
 } // namespace

@@ -16,16 +16,10 @@
 #include <vector>
 
 #include "check.h"
-#include "spifns.h"
+#include "spifns_dll.h"
 #include "torvex_client.h"
 
 namespace {
-
-std::vector<std::string> g_trace;
-void __cdecl on_trace(const char *line)
-{
-    g_trace.emplace_back(line);
-}
 
 struct port_entry {
     int port;
@@ -38,51 +32,7 @@ void __cdecl on_port(int port, const char *name, void *)
 }
 
 // The library, loaded for one case and unloaded at its end.
-struct library {
-    HMODULE dll = nullptr;
-    decltype(&spifns_init) init = nullptr;
-    decltype(&spifns_close) close = nullptr;
-    decltype(&spifns_get_last_error) get_last_error = nullptr;
-    decltype(&spifns_set_debug_callback) set_debug_callback = nullptr;
-    decltype(&spifns_getvar) getvar = nullptr;
-    decltype(&spifns_command) command = nullptr;
-    decltype(&spifns_chip_select) chip_select = nullptr;
-    decltype(&spifns_enumerate_ports) enumerate_ports = nullptr;
-    decltype(&spifns_sequence) sequence = nullptr;
-    decltype(&spifns_halvane_xap_stopped) xap_stopped = nullptr;
-
-    template <typename F>
-    bool get(const char *name, F *out)
-    {
-        *out = reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(dll, name)));
-        return *out != nullptr;
-    }
-
-    library()
-    {
-        dll = LoadLibraryA("spifns.dll");
-        if (dll == nullptr)
-            return;
-        const bool all = get("spifns_init", &init) && get("spifns_close", &close) &&
-                         get("spifns_get_last_error", &get_last_error) &&
-                         get("spifns_set_debug_callback", &set_debug_callback) &&
-                         get("spifns_getvar", &getvar) && get("spifns_command", &command) &&
-                         get("spifns_chip_select", &chip_select) &&
-                         get("spifns_enumerate_ports", &enumerate_ports) &&
-                         get("spifns_sequence", &sequence) &&
-                         get("spifns_halvane_xap_stopped", &xap_stopped);
-        if (!all) {
-            FreeLibrary(dll);
-            dll = nullptr;
-        }
-    }
-    ~library()
-    {
-        if (dll != nullptr)
-            FreeLibrary(dll);
-    }
-    bool ok() const { return dll != nullptr; }
-
+struct library : spifns_dll {
     int last_error(std::string *message, uint16_t *address = nullptr)
     {
         const char *text = nullptr;
@@ -91,27 +41,6 @@ struct library {
         return code;
     }
 };
-
-seq_record setvar(const char *name, const char *value)
-{
-    seq_record r;
-    std::memset(&r, 0, sizeof r);
-    r.command = SEQ_SETVAR;
-    r.name = name;
-    r.value = value;
-    return r;
-}
-
-seq_record transfer(int command, uint16_t address, uint16_t count, uint16_t *words)
-{
-    seq_record r;
-    std::memset(&r, 0, sizeof r);
-    r.command = command;
-    r.address = address;
-    r.word_count = count;
-    r.words = words;
-    return r;
-}
 
 // Boards as the driver's registry configured them, nothing injected.
 bool restore_boards()
@@ -131,14 +60,46 @@ std::vector<uint16_t> zeros(size_t n)
     return std::vector<uint16_t>(n, 0);
 }
 
+// Begins a case on the boards as the registry configured them.
+void begin_board_case(const char *name)
+{
+    check::begin_case(name);
+    CHECK(restore_boards());
+}
+
+// Loads the library afresh with all twelve exports; false when that failed.
+bool load_fresh(library &lib)
+{
+    if (lib.load("spifns.dll") != nullptr && !lib.resolve())
+        lib.unload();
+    CHECK(lib.ok());
+    return lib.ok();
+}
+
+enum class trace { off, on };
+
+// The usual opening of a case: boards restored, the library loaded afresh
+// and initialised, and with trace::on its trace lines gathered in an emptied
+// g_trace. False when the library did not load.
+bool begin_library_case(const char *name, library &lib, trace t = trace::on)
+{
+    begin_board_case(name);
+    if (!load_fresh(lib))
+        return false;
+    lib.init();
+    if (t == trace::on) {
+        lib.set_debug_callback(on_trace);
+        g_trace.clear();
+    }
+    return true;
+}
+
 void typical_request()
 {
-    check::begin_case("typical request: init, trace, SPIPORT 1, SPICLOCK 100, read 2 words, close");
-    CHECK(restore_boards());
+    begin_board_case("typical request: init, trace, SPIPORT 1, SPICLOCK 100, read 2 words, close");
     CHECK(torvex::mem_write(1, 0, 0x1000, {0x1234, 0xABCD}));
     library lib;
-    CHECK(lib.ok());
-    if (!lib.ok())
+    if (!load_fresh(lib))
         return;
     g_trace.clear();
     const torvex_port_stats before = torvex::stats(1);
@@ -150,11 +111,7 @@ void typical_request()
     CHECK_EQ(lib.sequence(records, 3), 0);
     CHECK_EQ(words[0], 0x1234);
     CHECK_EQ(words[1], 0xABCD);
-    CHECK_EQ(g_trace.size(), 2);
-    if (g_trace.size() == 2) {
-        CHECK_STR(g_trace[0].c_str(), "Delays set to 2\n");
-        CHECK_STR(g_trace[1].c_str(), "1000-1001r 1234 ABCD\n");
-    }
+    check_trace({"Delays set to 2\n", "1000-1001r 1234 ABCD\n"});
     const torvex_port_stats during = torvex::stats(1);
     CHECK_EQ(during.open_now, 1);
     CHECK_EQ(during.probes - before.probes, 1);
@@ -170,13 +127,10 @@ void typical_request()
 
 void port_selection_and_enumeration()
 {
-    check::begin_case("ports: enumeration over several ports, one refusing the probe write");
-    CHECK(restore_boards());
     library lib;
-    CHECK(lib.ok());
-    if (!lib.ok())
+    if (!begin_library_case("ports: enumeration over several ports, one refusing the probe write",
+                            lib, trace::off))
         return;
-    lib.init();
     const uint32_t refusals_before = torvex::stats(3).probe_refusals;
     g_ports.clear();
     lib.enumerate_ports(on_port, nullptr);
@@ -195,8 +149,7 @@ void port_selection_and_enumeration()
         CHECK(port_closed(p));
 
     check::begin_case("ports: selection, the open port missing from enumeration, failed selection");
-    seq_record r = setvar("SPIPORT", "2");
-    CHECK_EQ(lib.sequence(&r, 1), 0);
+    CHECK_EQ(lib.set("SPIPORT", "2"), 0);
     CHECK_STR(lib.getvar("SPIPORT"), "2");
     CHECK_EQ(torvex::stats(2).open_now, 1);
     g_ports.clear();
@@ -209,8 +162,7 @@ void port_selection_and_enumeration()
     }
     CHECK_EQ(torvex::stats(2).open_now, 1);
 
-    r = setvar("SPIPORT", "3"); // present, refuses the probe write
-    CHECK_EQ(lib.sequence(&r, 1), 1);
+    CHECK_EQ(lib.set("SPIPORT", "3"), 1); // present, refuses the probe write
     std::string message;
     CHECK_EQ(lib.last_error(&message), 0x100);
     CHECK_STR(message.c_str(), "Couldn't find LPT port");
@@ -222,8 +174,7 @@ void port_selection_and_enumeration()
     CHECK_EQ(lib.sequence(records, 2), 0);
     CHECK_STR(lib.getvar("SPIPORT"), "4");
     CHECK_STR(lib.getvar("SPISHIFTPERIOD"), "1");
-    r = setvar("SPIPORT", "9"); // no such device
-    CHECK_EQ(lib.sequence(&r, 1), 1);
+    CHECK_EQ(lib.set("SPIPORT", "9"), 1); // no such device
     CHECK_STR(lib.getvar("SPIPORT"), "0");
     CHECK(port_closed(4));
     lib.close();
@@ -231,15 +182,9 @@ void port_selection_and_enumeration()
 
 void round_trips()
 {
-    check::begin_case("round trips: words written land in chip memory");
-    CHECK(restore_boards());
     library lib;
-    CHECK(lib.ok());
-    if (!lib.ok())
+    if (!begin_library_case("round trips: words written land in chip memory", lib))
         return;
-    lib.init();
-    lib.set_debug_callback(on_trace);
-    g_trace.clear();
     std::vector<uint16_t> out(10);
     for (size_t i = 0; i < out.size(); ++i)
         out[i] = static_cast<uint16_t>(0x8001 ^ (i * 0x1357));
@@ -252,14 +197,11 @@ void round_trips()
     CHECK(torvex::mem_read(1, 0, 0x1FFF, 1) == zeros(1));
     CHECK(torvex::mem_read(1, 0, 0x200A, 1) == zeros(1));
     CHECK(torvex::mem_read(1, 1, 0x2000, 10) == zeros(10));
-    CHECK_EQ(g_trace.size(), 1);
-    if (!g_trace.empty()) {
-        char expected[128];
-        std::snprintf(expected, sizeof expected,
-                      "2000-2009w %04X %04X %04X %04X %04X %04X %04X %04X ...\n", out[0], out[1],
-                      out[2], out[3], out[4], out[5], out[6], out[7]);
-        CHECK_STR(g_trace[0].c_str(), expected);
-    }
+    char expected[128];
+    std::snprintf(expected, sizeof expected,
+                  "2000-2009w %04X %04X %04X %04X %04X %04X %04X %04X ...\n", out[0], out[1],
+                  out[2], out[3], out[4], out[5], out[6], out[7]);
+    check_trace({expected});
 
     check::begin_case("round trips: words in chip memory are read back, at a slower clock");
     g_trace.clear();
@@ -270,11 +212,7 @@ void round_trips()
     CHECK_EQ(in[0], 0x0001);
     CHECK_EQ(in[1], 0x0000);
     CHECK_EQ(in[2], 0x00FF);
-    CHECK_EQ(g_trace.size(), 2);
-    if (g_trace.size() == 2) {
-        CHECK_STR(g_trace[0].c_str(), "Delays set to 3\n");
-        CHECK_STR(g_trace[1].c_str(), "3000-3002r 0001 0000 00FF\n");
-    }
+    check_trace({"Delays set to 3\n", "3000-3002r 0001 0000 00FF\n"});
     // A write at this period and its read-back through the library.
     uint16_t again[2] = {0xC3A5, 0x5A3C}, back[2] = {0, 0};
     seq_record both[2] = {transfer(SEQ_WRITE, 0x4000, 2, again), transfer(SEQ_READ, 0x4000, 2, back)};
@@ -288,22 +226,15 @@ void round_trips()
 
 void processor_probe()
 {
-    check::begin_case("probe: stopped 1, running 0, bad echo -1");
-    CHECK(restore_boards());
     library lib;
-    CHECK(lib.ok());
-    if (!lib.ok())
+    if (!begin_library_case("probe: stopped 1, running 0, bad echo -1", lib))
         return;
-    lib.init();
-    lib.set_debug_callback(on_trace);
     CHECK_EQ(lib.xap_stopped(), -1); // no port yet
-    seq_record r = setvar("SPIPORT", "4"); // chip 0 stopped (registry)
-    CHECK_EQ(lib.sequence(&r, 1), 0);
+    CHECK_EQ(lib.set("SPIPORT", "4"), 0); // chip 0 stopped (registry)
     const uint32_t reads_before = torvex::stats(4).read_frames;
     CHECK_EQ(lib.xap_stopped(), 1);
     CHECK_EQ(torvex::stats(4).read_frames - reads_before, 1); // the confirming read
-    r = setvar("SPIPORT", "1"); // chip 0 running
-    CHECK_EQ(lib.sequence(&r, 1), 0);
+    CHECK_EQ(lib.set("SPIPORT", "1"), 0); // chip 0 running
     CHECK_EQ(lib.xap_stopped(), 0);
     CHECK_EQ(torvex::stats(1).read_frames, 0);
 
@@ -319,24 +250,16 @@ void processor_probe()
     CHECK_STR(message.c_str(), "Unable to read");
     CHECK_EQ(address, 0xFF9A);
     CHECK_STR(lib.getvar("SPISHIFTPERIOD"), "1");
-    CHECK_EQ(g_trace.size(), 1);
-    if (!g_trace.empty())
-        CHECK_STR(g_trace[0].c_str(), "FF9A     r ????\n");
+    check_trace({"FF9A     r ????\n"});
     CHECK(torvex::set_chip(4, 0, 1, 0));
     lib.close();
 }
 
 void multiplexed_selection()
 {
-    check::begin_case("selection: SPIMUL 5 on the multiplexed port reaches chip 5 only");
-    CHECK(restore_boards());
     library lib;
-    CHECK(lib.ok());
-    if (!lib.ok())
+    if (!begin_library_case("selection: SPIMUL 5 on the multiplexed port reaches chip 5 only", lib))
         return;
-    lib.init();
-    lib.set_debug_callback(on_trace);
-    g_trace.clear();
     uint16_t words[3] = {0x1111, 0x2222, 0x3333};
     seq_record records[3] = {setvar("SPIPORT", "2"), setvar("SPIMUL", "5"),
                              transfer(SEQ_WRITE, 0x0100, 3, words)};
@@ -346,11 +269,8 @@ void multiplexed_selection()
         CHECK(got == (chip == 5 ? std::vector<uint16_t>(words, words + 3) : zeros(3)));
     }
     CHECK_STR(lib.getvar("SPIMUL"), "5");
-    CHECK_EQ(g_trace.size(), 2);
-    if (g_trace.size() == 2) {
-        CHECK_STR(g_trace[0].c_str(), "MulitplexSelect: 008a mul:1 config:5 chip_num:5\n");
-        CHECK_STR(g_trace[1].c_str(), "0100-0102w 1111 2222 3333\n");
-    }
+    check_trace({"MulitplexSelect: 008a mul:1 config:5 chip_num:5\n",
+                 "0100-0102w 1111 2222 3333\n"});
     // Reads follow the channel too: chip 5 has the words, chip 6 none.
     uint16_t from5[3] = {0, 0, 0}, from6[3] = {9, 9, 9};
     seq_record reads[3] = {transfer(SEQ_READ, 0x0100, 3, from5), setvar("SPIMUL", "6"),
@@ -363,17 +283,11 @@ void multiplexed_selection()
 
 void direct_selection()
 {
-    check::begin_case("selection: spifns_chip_select(1) in direct wiring reaches chip 1 only");
-    CHECK(restore_boards());
     library direct;
-    CHECK(direct.ok());
-    if (!direct.ok())
+    if (!begin_library_case("selection: spifns_chip_select(1) in direct wiring reaches chip 1 only",
+                            direct))
         return;
-    direct.init();
-    direct.set_debug_callback(on_trace);
-    g_trace.clear();
-    seq_record port = setvar("SPIPORT", "1");
-    CHECK_EQ(direct.sequence(&port, 1), 0);
+    CHECK_EQ(direct.set("SPIPORT", "1"), 0);
     direct.chip_select(1);
     CHECK_STR(direct.getvar("SPIMUL"), "1");
     uint16_t one[2] = {0xAAAA, 0x0F0F};
@@ -387,27 +301,20 @@ void direct_selection()
     CHECK_EQ(direct.sequence(&w0, 1), 0);
     CHECK(torvex::mem_read(1, 0, 0x0200, 2) == (std::vector<uint16_t>{0x5555, 0xF0F0}));
     CHECK(torvex::mem_read(1, 1, 0x0200, 2) == (std::vector<uint16_t>{0xAAAA, 0x0F0F}));
-    CHECK_EQ(g_trace.size(), 4);
-    if (g_trace.size() == 4) {
-        CHECK_STR(g_trace[0].c_str(), "ChipSelect: 0010 mul:0 confog:1 chip_num:1\n");
-        CHECK_STR(g_trace[1].c_str(), "0200-0201w AAAA 0F0F\n");
-        CHECK_STR(g_trace[3].c_str(), "0200-0201w 5555 F0F0\n");
-    }
+    check_trace({"ChipSelect: 0010 mul:0 confog:1 chip_num:1\n", "0200-0201w AAAA 0F0F\n", nullptr,
+                 "0200-0201w 5555 F0F0\n"});
     direct.close();
 }
 
 void control_call_failure()
 {
-    check::begin_case("driver failure: an injected control-call failure gives ERR_IOCTL");
-    CHECK(restore_boards());
+    begin_board_case("driver failure: an injected control-call failure gives ERR_IOCTL");
     CHECK(torvex::mem_write(1, 0, 0x0010, {0x7E57}));
     library lib;
-    CHECK(lib.ok());
-    if (!lib.ok())
+    if (!load_fresh(lib))
         return;
     lib.init();
-    seq_record port = setvar("SPIPORT", "1");
-    CHECK_EQ(lib.sequence(&port, 1), 0);
+    CHECK_EQ(lib.set("SPIPORT", "1"), 0);
     CHECK(torvex::fail_plays(1, 1));
     uint16_t word = 0xEEEE;
     seq_record read = transfer(SEQ_READ, 0x0010, 1, &word);
@@ -427,15 +334,9 @@ void control_call_failure()
 
 void trace_lines()
 {
-    check::begin_case("trace: dump forms, SPIMUL -1, SPISLOWER, sink removal");
-    CHECK(restore_boards());
     library lib;
-    CHECK(lib.ok());
-    if (!lib.ok())
+    if (!begin_library_case("trace: dump forms, SPIMUL -1, SPISLOWER, sink removal", lib))
         return;
-    lib.init();
-    lib.set_debug_callback(on_trace);
-    g_trace.clear();
     CHECK(torvex::mem_write(1, 0, 0xFFFF, {0xBEEF}));
     CHECK(torvex::mem_write(1, 0, 0x0000, {0xCAFE}));
     uint16_t w[2] = {0, 0}, none = 0, single = 0x00AB;
@@ -449,12 +350,8 @@ void trace_lines()
     CHECK_EQ(w[0], 0xBEEF);
     CHECK_EQ(w[1], 0xCAFE); // the chip's address wraps
     CHECK_EQ(lib.command("SPISLOWER"), 0);
-    const char *expected[] = {"MulitplexSelect: 0080 mul:0 config:0 chip_num:-1\n",
-                              "FFFF-10000r BEEF CAFE\n", "0500     w ????\n",
-                              "0600     w 00AB\n", "0500     r ????\n", "Delays now 2\n"};
-    CHECK_EQ(g_trace.size(), 6);
-    for (size_t i = 0; i < 6 && i < g_trace.size(); ++i)
-        CHECK_STR(g_trace[i].c_str(), expected[i]);
+    check_trace({"MulitplexSelect: 0080 mul:0 config:0 chip_num:-1\n", "FFFF-10000r BEEF CAFE\n",
+                 "0500     w ????\n", "0600     w 00AB\n", "0500     r ????\n", "Delays now 2\n"});
     CHECK(torvex::mem_read(1, 0, 0x0600, 1) == std::vector<uint16_t>{0x00AB});
     lib.set_debug_callback(nullptr);
     CHECK_EQ(lib.sequence(&records[4], 1), 0);

@@ -11,39 +11,9 @@
 #include <vector>
 
 #include "check.h"
-#include "spifns.h"
+#include "spifns_dll.h"
 
 namespace {
-
-struct api {
-    decltype(&spifns_init) init;
-    decltype(&spifns_close) close;
-    decltype(&spifns_get_version) get_version;
-    decltype(&spifns_get_last_error) get_last_error;
-    decltype(&spifns_set_debug_callback) set_debug_callback;
-    decltype(&spifns_getvarlist) getvarlist;
-    decltype(&spifns_getvar) getvar;
-    decltype(&spifns_command) command;
-    decltype(&spifns_chip_select) chip_select;
-    decltype(&spifns_enumerate_ports) enumerate_ports;
-    decltype(&spifns_sequence) sequence;
-    decltype(&spifns_halvane_xap_stopped) xap_stopped;
-};
-
-template <typename F>
-bool resolve(HMODULE dll, const char *name, F *out)
-{
-    *out = reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(dll, name)));
-    if (*out == nullptr)
-        std::printf("  missing export %s\n", name);
-    return *out != nullptr;
-}
-
-std::vector<std::string> g_trace;
-void __cdecl on_trace(const char *line)
-{
-    g_trace.emplace_back(line);
-}
 
 struct enum_entry {
     int port;
@@ -56,28 +26,7 @@ void __cdecl on_port(int port, const char *name, void *context)
     g_ports.push_back({port, name ? name : "(null)", context});
 }
 
-seq_record setvar(const char *name, const char *value)
-{
-    seq_record r;
-    std::memset(&r, 0, sizeof r);
-    r.command = SEQ_SETVAR;
-    r.name = name;
-    r.value = value;
-    return r;
-}
-
-seq_record transfer(int command, uint16_t address, uint16_t count, uint16_t *words)
-{
-    seq_record r;
-    std::memset(&r, 0, sizeof r);
-    r.command = command;
-    r.address = address;
-    r.word_count = count;
-    r.words = words;
-    return r;
-}
-
-void check_initial_state(const api &f)
+void check_initial_state(const spifns_dll &f)
 {
     check::begin_case("load state: version, last error, variables");
     CHECK_EQ(f.get_version(), 0x103);
@@ -113,7 +62,7 @@ void check_initial_state(const api &f)
     }
 }
 
-void check_enumeration_without_devices(const api &f)
+void check_enumeration_without_devices(const spifns_dll &f)
 {
     check::begin_case("enumeration with no port devices: only the first entry");
     g_ports.clear();
@@ -127,12 +76,11 @@ void check_enumeration_without_devices(const api &f)
     }
 }
 
-void check_missing_port(const api &f)
+void check_missing_port(const spifns_dll &f)
 {
     check::begin_case("SPIPORT to a missing port");
     g_trace.clear();
-    seq_record r = setvar("SPIPORT", "3");
-    CHECK_EQ(f.sequence(&r, 1), 1);
+    CHECK_EQ(f.set("SPIPORT", "3"), 1);
     uint16_t address = 0xFFFF;
     const char *message = nullptr;
     CHECK_EQ(f.get_last_error(&address, &message), 0x100);
@@ -147,7 +95,7 @@ void check_missing_port(const api &f)
         CHECK_EQ(g_ports[0].port, 1);
 }
 
-void check_sequence_without_port(const api &f)
+void check_sequence_without_port(const spifns_dll &f)
 {
     check::begin_case("sequence with no port: settings apply, transfers fail with ERR_NO_PORT");
     g_trace.clear();
@@ -165,23 +113,18 @@ void check_sequence_without_port(const api &f)
     CHECK_STR(f.getvar("SPISHIFTPERIOD"), "2");
     CHECK_STR(f.getvar("SPICLOCK"), "86.205000");
     // The clock line, then the write's dump line (written before the attempt).
-    CHECK_EQ(g_trace.size(), 2);
-    if (g_trace.size() == 2) {
-        CHECK_STR(g_trace[0].c_str(), "Delays set to 2\n");
-        CHECK_STR(g_trace[1].c_str(), "2000     w 1234\n");
-    }
+    check_trace({"Delays set to 2\n", "2000     w 1234\n"});
     CHECK_EQ(f.xap_stopped(), -1);
     CHECK_EQ(f.get_last_error(nullptr, nullptr), 0x102);
     CHECK_EQ(f.sequence(records, 0), 0);
     CHECK_EQ(f.sequence(records, -1), 0);
 }
 
-void check_settings(const api &f)
+void check_settings(const spifns_dll &f)
 {
     check::begin_case("SPISLOWER and other commands");
     g_trace.clear();
-    seq_record r = setvar("SPISHIFTPERIOD", "1");
-    CHECK_EQ(f.sequence(&r, 1), 0);
+    CHECK_EQ(f.set("SPISHIFTPERIOD", "1"), 0);
     static const int steps[12] = {2, 3, 4, 6, 8, 11, 14, 18, 23, 29, 37, 47};
     for (int expected : steps) {
         CHECK_EQ(f.command("SPISLOWER"), 0);
@@ -203,9 +146,7 @@ void check_settings(const api &f)
     g_trace.clear();
     f.chip_select(1);
     CHECK_STR(f.getvar("SPIMUL"), "1");
-    CHECK_EQ(g_trace.size(), 1);
-    if (!g_trace.empty())
-        CHECK_STR(g_trace[0].c_str(), "ChipSelect: 0010 mul:0 confog:1 chip_num:1\n");
+    check_trace({"ChipSelect: 0010 mul:0 confog:1 chip_num:1\n"});
     f.set_debug_callback(nullptr);
     f.chip_select(0);
     CHECK_EQ(g_trace.size(), 1);
@@ -220,26 +161,14 @@ int main(int argc, char **argv)
 {
     const char *path = argc > 1 ? argv[1] : "spifns.dll";
     check::begin_case("LoadLibraryA and the twelve exports by name");
-    HMODULE dll = LoadLibraryA(path);
+    spifns_dll f;
+    const HMODULE dll = f.load(path);
     CHECK(dll != nullptr);
     if (dll == nullptr) {
         std::printf("  LoadLibraryA(%s) failed: error %lu\n", path, GetLastError());
         return check::finish("wine_check");
     }
-    api f;
-    bool all = true;
-    all &= resolve(dll, "spifns_init", &f.init);
-    all &= resolve(dll, "spifns_close", &f.close);
-    all &= resolve(dll, "spifns_get_version", &f.get_version);
-    all &= resolve(dll, "spifns_get_last_error", &f.get_last_error);
-    all &= resolve(dll, "spifns_set_debug_callback", &f.set_debug_callback);
-    all &= resolve(dll, "spifns_getvarlist", &f.getvarlist);
-    all &= resolve(dll, "spifns_getvar", &f.getvar);
-    all &= resolve(dll, "spifns_command", &f.command);
-    all &= resolve(dll, "spifns_chip_select", &f.chip_select);
-    all &= resolve(dll, "spifns_enumerate_ports", &f.enumerate_ports);
-    all &= resolve(dll, "spifns_sequence", &f.sequence);
-    all &= resolve(dll, "spifns_halvane_xap_stopped", &f.xap_stopped);
+    const bool all = f.resolve();
     CHECK(all);
     if (!all)
         return check::finish("wine_check");
@@ -250,6 +179,6 @@ int main(int argc, char **argv)
     check_missing_port(f);
     check_sequence_without_port(f);
     check_settings(f);
-    FreeLibrary(dll);
+    f.unload();
     return check::finish("wine_check");
 }

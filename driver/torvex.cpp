@@ -262,8 +262,21 @@ bool is_owner(const port_ext *ext, PIO_STACK_LOCATION sp)
 NTSTATUS port_write(port_ext *ext, PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
 {
     const auto *data = static_cast<const UCHAR *>(irp->AssociatedIrp.SystemBuffer);
-    if (!is_owner(ext, sp) || ext->refuse_probe || sp->Parameters.Write.Length != 1 ||
-        data == nullptr || data[0] != TORVEX_PROBE_BYTE) {
+    const bool probe_byte = sp->Parameters.Write.Length == 1 && data != nullptr && data[0] == TORVEX_PROBE_BYTE;
+    // The port belongs to the first handle that arms it with the probe byte.
+    // On Windows the device is exclusive, so a second handle never exists.
+    // Wine hands out a handle even for a refused create, and it can deliver
+    // the close of a handle closed right after its open later than the next
+    // create, or even later than that handle's probe byte; such a stale open
+    // never armed the port, so a probe byte from another handle claims a port
+    // that is free or held only by an unarmed open.
+    if (probe_byte && !ext->refuse_probe && (!ext->open || (!ext->armed && ext->owner != sp->FileObject))) {
+        ext->open = true;
+        ext->owner = sp->FileObject;
+        ext->armed = false;
+        ++ext->stats.opens;
+    }
+    if (!is_owner(ext, sp) || ext->refuse_probe || !probe_byte) {
         ++ext->stats.probe_refusals;
         return ext->refuse_probe ? STATUS_DEVICE_NOT_READY : STATUS_INVALID_PARAMETER;
     }
@@ -454,9 +467,7 @@ NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp)
         case IRP_MJ_CREATE:
             status = port_create(ext, sp);
             break;
-        case IRP_MJ_CLEANUP:
-            status = STATUS_SUCCESS;
-            break;
+        case IRP_MJ_CLEANUP: // the last handle is closed: the port is free
         case IRP_MJ_CLOSE:
             port_close(ext, sp);
             status = STATUS_SUCCESS;
@@ -521,8 +532,10 @@ void NTAPI unload(PDRIVER_OBJECT)
 
 // Creates \Device\<base><n> (or \Device\<base> when not numbered) with a
 // zeroed extension; the caller fills the extension, then publishes it.
+// Exclusive devices are opened by one handle at a time: Windows' I/O manager
+// refuses a second open before the driver sees it.
 PDEVICE_OBJECT create_device(PDRIVER_OBJECT driver, ULONG extension_size, const WCHAR *base,
-                             bool numbered, ULONG number, UNICODE_STRING *device_name,
+                             bool numbered, ULONG number, bool exclusive, UNICODE_STRING *device_name,
                              WCHAR *name_buffer, size_t cap)
 {
     size_t n = append_text(name_buffer, 0, cap, L"\\Device\\");
@@ -533,7 +546,7 @@ PDEVICE_OBJECT create_device(PDRIVER_OBJECT driver, ULONG extension_size, const 
 
     PDEVICE_OBJECT device = nullptr;
     if (!NT_SUCCESS(IoCreateDevice(driver, extension_size, device_name, FILE_DEVICE_UNKNOWN,
-                                   FILE_DEVICE_SECURE_OPEN, FALSE, &device)))
+                                   FILE_DEVICE_SECURE_OPEN, exclusive ? TRUE : FALSE, &device)))
         return nullptr;
     RtlZeroMemory(device->DeviceExtension, extension_size);
     return device;
@@ -615,7 +628,7 @@ bool add_port(PDRIVER_OBJECT driver, HANDLE key, ULONG port, ULONG refuse_probe_
 
     UNICODE_STRING device_name;
     WCHAR device_text[48];
-    PDEVICE_OBJECT device = create_device(driver, sizeof(port_ext), L"Torvex", true, port,
+    PDEVICE_OBJECT device = create_device(driver, sizeof(port_ext), L"Torvex", true, port, true,
                                           &device_name, device_text, 48);
     if (device == nullptr) {
         if (board != nullptr)
@@ -678,7 +691,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     if (NT_SUCCESS(status) && backend == TORVEX_BACKEND_SIM) {
         UNICODE_STRING device_name;
         WCHAR device_text[48];
-        PDEVICE_OBJECT control = create_device(driver, sizeof(control_ext), L"TorvexCtl", false, 0,
+        PDEVICE_OBJECT control = create_device(driver, sizeof(control_ext), L"TorvexCtl", false, 0, false,
                                                &device_name, device_text, 48);
         if (control != nullptr) {
             auto *ext = static_cast<control_ext *>(control->DeviceExtension);

@@ -172,18 +172,20 @@ void test_exclusive_open()
     const torvex_port_stats before = stats(1);
     HANDLE a = open_port(1);
     CHECK(a != INVALID_HANDLE_VALUE);
-    // The driver refuses the second create. Windows then fails CreateFileA;
-    // Wine hands out the handle all the same, so the refusal shows as a
-    // handle that can neither be armed nor play, and whose close does not
-    // release the first open.
+    // The device is exclusive and the driver refuses the second create.
+    // Windows then fails CreateFileA; Wine hands out the handle all the same,
+    // so the refusal shows as a handle that can neither arm the port the
+    // first handle armed nor play, and whose close does not release it.
     HANDLE b = open_port(1);
+    CHECK(probe(a));
     if (b != INVALID_HANDLE_VALUE) {
         std::vector<uint8_t> st;
         CHECK(!probe(b));
         CHECK(!play(b, {0x10, 0x11}, st));
         CloseHandle(b);
     }
-    CHECK(probe(a));
+    std::vector<uint8_t> st;
+    CHECK(play(a, {0x10, 0x11}, st));
     // Another port is not affected.
     HANDLE other = open_port(2);
     CHECK(other != INVALID_HANDLE_VALUE);
@@ -197,6 +199,25 @@ void test_exclusive_open()
     const torvex_port_stats after = stats(1);
     CHECK_EQ(after.opens - before.opens, 2);
     CHECK_EQ(after.open_refusals - before.open_refusals, 1);
+}
+
+// Each reopen right after a close gets the port. Under Wine the close of a
+// handle can reach the driver after the next create; the probe byte of the
+// new handle must still claim the port.
+void test_reopen_after_close()
+{
+    check::begin_case("open: a reopen right after a close gets the port, 500 times");
+    int failures = 0;
+    for (int i = 0; i < 500; ++i) {
+        // An open closed at once (as a presence check does), then a use.
+        CloseHandle(open_port(1));
+        HANDLE h = open_port(1);
+        if (h == INVALID_HANDLE_VALUE || !probe(h))
+            ++failures;
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
+    CHECK_EQ(failures, 0);
 }
 
 void test_probe_write()
@@ -394,16 +415,16 @@ void test_hardware_configuration()
     check::begin_case("hardware: open, probe and refusals as with the simulated boards");
     HANDLE a = open_port(1);
     CHECK(a != INVALID_HANDLE_VALUE);
-    HANDLE b = open_port(1);
-    if (b != INVALID_HANDLE_VALUE) {
-        CHECK(!probe(b));
-        CloseHandle(b);
-    }
     const uint8_t wrong = 0xCA;
     CHECK(!write_bytes(a, &wrong, 1));
     std::vector<uint8_t> st;
     CHECK(!play(a, {0x10, 0x11}, st)); // not armed: refused before any I/O
     CHECK(probe(a));
+    HANDLE b = open_port(1);
+    if (b != INVALID_HANDLE_VALUE) {
+        CHECK(!probe(b));
+        CloseHandle(b);
+    }
     std::vector<uint8_t> in(8, 0x10), out(8, 0);
     DWORD returned = 0;
     CHECK(DeviceIoControl(a, 0, in.data(), 8, out.data(), 4, &returned, nullptr) == 0);
@@ -435,6 +456,7 @@ int main(int argc, char **argv)
     } else {
         test_configured_ports();
         test_exclusive_open();
+        test_reopen_after_close();
         test_probe_write();
         test_play_refusals();
         test_frames_through_board();

@@ -45,6 +45,7 @@ constexpr ULONG MAX_IO_BASE = 0xFFFE;
 struct port_ext {
     ULONG kind; // KIND_PORT
     ULONG port;
+    KMUTEX lock;         // serialises this port's requests and the control requests on its board
     bool open;           // a handle is open (exclusive)
     PFILE_OBJECT owner;  // that handle's file object
     bool armed;          // the probe write of this open was accepted
@@ -66,7 +67,6 @@ struct control_ext {
 };
 
 struct driver_state {
-    KMUTEX lock; // serialises every request: opens, probes, plays, control requests
     ULONG backend;
     PDEVICE_OBJECT ports[TORVEX_MAX_PORT + 1];
     PDEVICE_OBJECT control;
@@ -107,15 +107,18 @@ void set_unicode(UNICODE_STRING *s, WCHAR *buffer, size_t length, size_t cap)
     s->MaximumLength = static_cast<USHORT>(cap * sizeof(WCHAR));
 }
 
-void lock()
-{
-    KeWaitForSingleObject(&g_driver.lock, Executive, KernelMode, FALSE, nullptr);
-}
-
-void unlock()
-{
-    KeReleaseMutex(&g_driver.lock, FALSE);
-}
+// Holds one port's lock for a scope. Each port has its own, so a long play
+// on one port never delays another port or the control requests of another.
+struct port_lock {
+    port_ext *ext;
+    explicit port_lock(port_ext *e) : ext(e)
+    {
+        KeWaitForSingleObject(&ext->lock, Executive, KernelMode, FALSE, nullptr);
+    }
+    ~port_lock() { KeReleaseMutex(&ext->lock, FALSE); }
+    port_lock(const port_lock &) = delete;
+    port_lock &operator=(const port_lock &) = delete;
+};
 
 NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
 {
@@ -365,6 +368,7 @@ NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
         port_ext *ext = sim_port(r.port);
         if (ext == nullptr)
             return STATUS_NO_SUCH_DEVICE;
+        port_lock guard(ext);
         const uint8_t *words = buffer + sizeof(r);
         for (ULONG i = 0; i < r.count; ++i)
             ext->board->chips[r.chip].mem[r.address + i] =
@@ -379,6 +383,7 @@ NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
         port_ext *ext = sim_port(r.port);
         if (ext == nullptr)
             return STATUS_NO_SUCH_DEVICE;
+        port_lock guard(ext);
         for (ULONG i = 0; i < r.count; ++i) {
             const uint16_t w = ext->board->chips[r.chip].mem[r.address + i];
             buffer[2 * i] = static_cast<uint8_t>(w);
@@ -396,6 +401,7 @@ NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
         port_ext *ext = sim_port(r.port);
         if (ext == nullptr)
             return STATUS_NO_SUCH_DEVICE;
+        port_lock guard(ext);
         sim_chip &chip = ext->board->chips[r.chip];
         if (r.stopped != TORVEX_KEEP)
             chip.stopped = static_cast<uint8_t>(r.stopped);
@@ -413,6 +419,7 @@ NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
         port_ext *ext = sim_port(r.port);
         if (ext == nullptr)
             return STATUS_NO_SUCH_DEVICE;
+        port_lock guard(ext);
         if (code == TORVEX_IOCTL_GET_STATS) {
             if (out_length != sizeof(torvex_port_stats))
                 return STATUS_INVALID_PARAMETER;
@@ -460,9 +467,9 @@ NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp)
     ULONG_PTR info = 0;
     NTSTATUS status = STATUS_INVALID_DEVICE_REQUEST;
 
-    lock();
     if (kind == KIND_PORT) {
         auto *ext = static_cast<port_ext *>(device->DeviceExtension);
+        port_lock guard(ext);
         switch (sp->MajorFunction) {
         case IRP_MJ_CREATE:
             status = port_create(ext, sp);
@@ -495,7 +502,6 @@ NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp)
             break;
         }
     }
-    unlock();
     return complete(irp, status, info);
 }
 
@@ -638,6 +644,7 @@ bool add_port(PDRIVER_OBJECT driver, HANDLE key, ULONG port, ULONG refuse_probe_
     auto *ext = static_cast<port_ext *>(device->DeviceExtension);
     ext->kind = KIND_PORT;
     ext->port = port;
+    KeInitializeMutex(&ext->lock, 0);
     ext->backend = g_driver.backend;
     ext->board = board;
     ext->io_base = io_base;
@@ -656,7 +663,6 @@ bool add_port(PDRIVER_OBJECT driver, HANDLE key, ULONG port, ULONG refuse_probe_
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
 {
     RtlZeroMemory(&g_driver, sizeof(g_driver));
-    KeInitializeMutex(&g_driver.lock, 0);
 
     HANDLE key = open_parameters(registry_path);
     ULONG ports = DEFAULT_PORTS;
@@ -678,16 +684,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
         driver->MajorFunction[i] = dispatch;
     driver->DriverUnload = unload;
 
-    ULONG served = 0;
-    for (ULONG n = TORVEX_MIN_PORT; NT_SUCCESS(status) && n <= TORVEX_MAX_PORT; ++n) {
-        if (((ports >> n) & 1) != 0 && add_port(driver, key, n, refuse_probe))
-            ++served;
-    }
-    if (key != nullptr)
-        ZwClose(key);
-    if (NT_SUCCESS(status) && served == 0)
-        status = STATUS_NO_SUCH_DEVICE;
-
+    // The control device comes first: once a port device is published a
+    // program can use it, so nothing may fail after the ports are in place
+    // but the check that at least one port is served.
     if (NT_SUCCESS(status) && backend == TORVEX_BACKEND_SIM) {
         UNICODE_STRING device_name;
         WCHAR device_text[48];
@@ -705,6 +704,16 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
         if (g_driver.control == nullptr)
             status = STATUS_INSUFFICIENT_RESOURCES;
     }
+    ULONG served = 0;
+    for (ULONG n = TORVEX_MIN_PORT; NT_SUCCESS(status) && n <= TORVEX_MAX_PORT; ++n) {
+        if (((ports >> n) & 1) != 0 && add_port(driver, key, n, refuse_probe))
+            ++served;
+    }
+    if (key != nullptr)
+        ZwClose(key);
+    if (NT_SUCCESS(status) && served == 0)
+        status = STATUS_NO_SUCH_DEVICE;
+
     if (!NT_SUCCESS(status))
         unload(driver);
     return status;

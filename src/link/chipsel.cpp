@@ -24,7 +24,7 @@ extern "C" SPIFNS_API void SPIFNS_CALL spifns_chip_select(int chip_number)
 static void settle_wait()
 {
     const int64_t frequency = os_counter_frequency();
-    const int64_t start = os_counter_now();
+    int64_t start = os_counter_now();
     if (frequency <= 0) {
         os_yield();
         os_sleep_ms(MUX_SETTLE_MS);
@@ -32,7 +32,13 @@ static void settle_wait()
     }
     for (;;) {
         os_yield();
-        const int64_t elapsed = os_counter_now() - start;
+        const int64_t now = os_counter_now();
+        // A counter that went backwards restarts the wait from its new value.
+        if (now < start) {
+            start = now;
+            continue;
+        }
+        const int64_t elapsed = now - start;
         // An elapsed count too large to multiply by 1000 is far beyond 5 ms.
         if (elapsed > INT64_MAX / 1000 || (elapsed * 1000) / frequency >= MUX_SETTLE_MS)
             break;

@@ -265,7 +265,7 @@ bool is_owner(const port_ext *ext, PIO_STACK_LOCATION sp)
 NTSTATUS port_write(port_ext *ext, PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
 {
     const auto *data = static_cast<const UCHAR *>(irp->AssociatedIrp.SystemBuffer);
-    const bool probe_byte = sp->Parameters.Write.Length == 1 && data != nullptr && data[0] == TORVEX_PROBE_BYTE;
+    const bool probe_byte = sp->Parameters.Write.Length == 1 && data != nullptr && data[0] == OPEN_PROBE_BYTE;
     // The port belongs to the first handle that arms it with the probe byte.
     // On Windows the device is exclusive, so a second handle never exists.
     // Wine hands out a handle even for a refused create, and it can deliver
@@ -295,7 +295,7 @@ NTSTATUS port_control(port_ext *ext, PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR 
     const ULONG in_length = sp->Parameters.DeviceIoControl.InputBufferLength;
     const ULONG out_length = sp->Parameters.DeviceIoControl.OutputBufferLength;
     auto *buffer = static_cast<uint8_t *>(irp->AssociatedIrp.SystemBuffer);
-    if (code != TORVEX_IOCTL_PLAY) {
+    if (code != PLAY_CONTROL_CODE) {
         ++ext->stats.play_refusals;
         return STATUS_INVALID_DEVICE_REQUEST;
     }
@@ -348,8 +348,8 @@ bool take_request(const uint8_t *buffer, ULONG in_length, T *request)
 
 bool mem_range_ok(const torvex_mem_request &r)
 {
-    return r.chip < TORVEX_SIM_CHIPS && r.address < TORVEX_SIM_WORDS &&
-           r.count <= TORVEX_SIM_WORDS - r.address;
+    return r.chip < SIM_MAX_CHIPS && r.address < SIM_MEM_WORDS &&
+           r.count <= SIM_MEM_WORDS - r.address;
 }
 
 NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
@@ -395,7 +395,7 @@ NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
     case TORVEX_IOCTL_SET_CHIP: {
         torvex_chip_request r;
         if (!take_request(buffer, in_length, &r) || in_length != sizeof(r) || out_length != 0 ||
-            r.chip >= TORVEX_SIM_CHIPS || (r.stopped != TORVEX_KEEP && r.stopped > 1) ||
+            r.chip >= SIM_MAX_CHIPS || (r.stopped != TORVEX_KEEP && r.stopped > 1) ||
             (r.faults != TORVEX_KEEP && (r.faults & ~0xFu) != 0))
             return STATUS_INVALID_PARAMETER;
         port_ext *ext = sim_port(r.port);
@@ -628,7 +628,7 @@ bool add_port(PDRIVER_OBJECT driver, HANDLE key, ULONG port, ULONG refuse_probe_
         sim_board_init(board, static_cast<uint8_t>(wiring));
         ULONG stopped = 0;
         read_port_dword(key, L"StoppedChips", port, &stopped);
-        for (ULONG c = 0; c < TORVEX_SIM_CHIPS; ++c)
+        for (ULONG c = 0; c < SIM_MAX_CHIPS; ++c)
             board->chips[c].stopped = (stopped >> c) & 1;
     }
 

@@ -2,7 +2,7 @@
  * torvex: the parallel-port SPI driver's interface to user mode.
  *
  * Port devices ("\\.\TORVEXn"): opened exclusively, armed by the one-byte
- * write of TORVEX_PROBE_BYTE, then served with control code 0 (METHOD_BUFFERED):
+ * write of OPEN_PROBE_BYTE, then served with PLAY_CONTROL_CODE (METHOD_BUFFERED):
  * the input buffer holds the output bytes for the port data lines, the output
  * buffer of the same length receives one status byte per output byte.
  *
@@ -19,11 +19,7 @@
 
 #include <stdint.h>
 
-/* Byte that a port device accepts as its one-byte write after an open. */
-#define TORVEX_PROBE_BYTE 0xCB
-
-/* Control code of the play request on a port device: CTL_CODE(0, 0, 0, 0). */
-#define TORVEX_IOCTL_PLAY 0u
+#include "spifns_wire.h"
 
 /* Largest play request, in bytes (input and output length each). */
 #define TORVEX_MAX_PLAY (16u * 1024u * 1024u)
@@ -35,10 +31,6 @@
 /* Back ends (registry value Backend). */
 #define TORVEX_BACKEND_SIM 0
 #define TORVEX_BACKEND_HARDWARE 1
-
-/* Simulated boards: chips per board and words per chip (as the board model). */
-#define TORVEX_SIM_CHIPS 17
-#define TORVEX_SIM_WORDS 65536
 
 /* CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_ANY_ACCESS). */
 #define TORVEX_CTL_CODE(function) ((0x22u << 16) | ((uint32_t)(function) << 2))
@@ -61,7 +53,7 @@
 
 typedef struct torvex_mem_request {
     uint32_t port;
-    uint32_t chip;    /* 0 to TORVEX_SIM_CHIPS - 1 */
+    uint32_t chip;    /* 0 to SIM_MAX_CHIPS - 1 */
     uint32_t address; /* first word, 0 to 65535 */
     uint32_t count;   /* words; address + count must not pass 65536 */
 } torvex_mem_request;

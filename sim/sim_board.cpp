@@ -34,19 +34,19 @@ constexpr uint32_t HEADER_BITS = 24;
 uint8_t decode_selection(uint8_t wiring, uint8_t out)
 {
     if (wiring == SIM_WIRING_MUX) {
-        if (out & SIM_LINE_CS)
+        if (out & LINE_CS)
             return SIM_NO_CHIP;
-        uint8_t channel = (uint8_t)((out & SIM_MUX_CHANNEL) >> 1);
+        uint8_t channel = (uint8_t)((out & MUX_CHANNEL) >> 1);
         return channel < SIM_MAX_CHIPS ? channel : (uint8_t)SIM_NO_CHIP;
     }
-    if (!(out & SIM_LINE_CS))
+    if (!(out & LINE_CS))
         return 0;
-    return (out & SIM_LINE_SEL2) ? (uint8_t)1 : (uint8_t)SIM_NO_CHIP;
+    return (out & LINE_SEL2) ? (uint8_t)1 : (uint8_t)SIM_NO_CHIP;
 }
 
 uint8_t idle_status(const sim_board *b)
 {
-    return b->idle_level ? (uint8_t)SIM_STATUS_MISO : (uint8_t)0;
+    return b->idle_level ? (uint8_t)STATUS_MISO : (uint8_t)0;
 }
 
 // Status byte for the current line state: only bit 6 is ever set.
@@ -61,9 +61,9 @@ uint8_t current_status(const sim_board *b)
         if (c->faults & SIM_FAULT_STUCK0)
             return 0;
         if (c->faults & SIM_FAULT_STUCK1)
-            return SIM_STATUS_MISO;
+            return STATUS_MISO;
     }
-    return c->miso ? (uint8_t)SIM_STATUS_MISO : (uint8_t)0;
+    return c->miso ? (uint8_t)STATUS_MISO : (uint8_t)0;
 }
 
 void reset_decoder(sim_chip *c)
@@ -113,7 +113,7 @@ sim_frame_log *open_entry(sim_board *b)
 
 void rising_edge(sim_board *b, sim_chip *c, uint8_t out)
 {
-    uint32_t bit = (out & SIM_LINE_MOSI) ? 1u : 0u;
+    uint32_t bit = (out & LINE_MOSI) ? 1u : 0u;
     sim_frame_log *e = open_entry(b);
     c->bit_index++;
     if (e)
@@ -205,10 +205,10 @@ inline uint8_t step_changed(sim_board *b, uint8_t out)
         b->sel = sel;
         if (sel != SIM_NO_CHIP)
             start_frame(b, sel);
-    } else if (sel != SIM_NO_CHIP && ((prev ^ out) & SIM_LINE_CLK)) {
+    } else if (sel != SIM_NO_CHIP && ((prev ^ out) & LINE_CLK)) {
         sim_chip *c = &b->chips[sel];
         if (!(c->faults & SIM_FAULT_ABSENT)) {
-            if (out & SIM_LINE_CLK)
+            if (out & LINE_CLK)
                 rising_edge(b, c, out);
             else
                 falling_edge(b, c);

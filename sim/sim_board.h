@@ -8,17 +8,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// Data lines of an output byte, as the library drives them.
-enum : uint8_t {
-    SIM_LINE_CS = 0x01,
-    SIM_LINE_SEL2 = 0x02,
-    SIM_MUX_CHANNEL = 0x3E, // bits 1 to 5: channel << 1
-    SIM_LINE_AUX = 0x10,
-    SIM_LINE_MOSI = 0x40,
-    SIM_LINE_CLK = 0x80,
-};
-// Status byte bit that carries the chip's data-out line.
-enum : uint8_t { SIM_STATUS_MISO = 0x40 };
+#include "spifns_wire.h"
 
 enum sim_wiring : uint8_t {
     SIM_WIRING_DIRECT = 0, // chip 0 while CS low; chip 1 while CS and SEL2 high
@@ -33,7 +23,7 @@ enum : uint32_t {
     SIM_FAULT_STUCK1 = 0x8,   // data-out always 1 while selected
 };
 
-enum { SIM_MAX_CHIPS = 17, SIM_MEM_WORDS = 65536, SIM_LOG_SIZE = 64 };
+enum { SIM_LOG_SIZE = 64 };
 
 // What a chip saw in one frame, for tests and tools. The entry of the frame
 // in progress is kept up to date while it runs.

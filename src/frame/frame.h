@@ -5,18 +5,7 @@
 
 #include "os/os.h"
 #include "spifns.h"
-
-// Data lines of the line byte.
-enum : uint8_t {
-    LINE_CS = 0x01,
-    LINE_SEL2 = 0x02,
-    MUX_CHANNEL = 0x3E,
-    LINE_AUX = 0x10,
-    LINE_MOSI = 0x40,
-    LINE_CLK = 0x80,
-};
-// Status byte bit carrying the chip's data-out line.
-enum : uint8_t { STATUS_MISO = 0x40 };
+#include "spifns_wire.h"
 
 struct link_state_t {
     uint8_t line_byte;

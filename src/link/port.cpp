@@ -4,11 +4,6 @@
 #include "frame/frame.h"
 #include "link/link.h"
 
-// Platform identifier of the Windows NT family.
-constexpr uint32_t PLATFORM_NT = 2;
-// The byte written once at open; its acceptance says the device is usable.
-constexpr uint8_t OPEN_PROBE_BYTE = 0xCB;
-
 os_handle open_port_device(int32_t port)
 {
     if (os_platform_id() != PLATFORM_NT)

@@ -11,6 +11,7 @@
 
 #include "os/os.h"
 #include "simport.h"
+#include "spifns_wire.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ struct sim_handle {
 };
 
 constinit sim_port ports[SIMPORT_MAX_PORT + 1] = {};
-constinit uint32_t platform_id = 2;
+constinit uint32_t platform_id = PLATFORM_NT;
 constinit int alloc_fail_after = -1;
 constinit uint32_t alloc_count = 0;
 constinit uint64_t alloc_last_bytes = 0;
@@ -128,7 +129,7 @@ bool os_write_byte(os_handle device, uint8_t byte)
     sim_port *p = port_of(device);
     if (p == nullptr)
         return false;
-    if ((p->faults & SIMPORT_REFUSE_WRITE) || byte != 0xCB) {
+    if ((p->faults & SIMPORT_REFUSE_WRITE) || byte != OPEN_PROBE_BYTE) {
         p->stats.write_failures++;
         return false;
     }
@@ -249,7 +250,7 @@ SIMPORT_API void simport_reset(void)
 {
     for (sim_port &p : ports)
         clear_port(p);
-    platform_id = 2;
+    platform_id = PLATFORM_NT;
     alloc_fail_after = -1;
     alloc_count = 0;
     alloc_last_bytes = 0;

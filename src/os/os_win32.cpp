@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "os/os.h"
+#include "spifns_wire.h"
 
 uint32_t os_platform_id()
 {
@@ -38,7 +39,7 @@ bool os_write_byte(os_handle device, uint8_t byte)
 bool os_port_control(os_handle device, const uint8_t *out, uint8_t *status, uint32_t n)
 {
     DWORD returned = 0;
-    return DeviceIoControl(device, 0, const_cast<uint8_t *>(out), n, status, n, &returned, nullptr) != 0;
+    return DeviceIoControl(device, PLAY_CONTROL_CODE, const_cast<uint8_t *>(out), n, status, n, &returned, nullptr) != 0;
 }
 
 void os_close_device(os_handle device)

@@ -343,13 +343,13 @@ TEST_F(SimBoardTest, PlayTakesLevelsChangedBetweenCallsAndRefusesNullBuffers)
     EXPECT_EQ(st, 0);
     board_->idle_level = 1;
     ASSERT_EQ(sim_board_play(board_.get(), &out, &st, 1), 1);
-    EXPECT_EQ(st, SIM_STATUS_MISO);
+    EXPECT_EQ(st, STATUS_MISO);
     out = 0x10; // chip 0 selected, running
     ASSERT_EQ(sim_board_play(board_.get(), &out, &st, 1), 1);
     EXPECT_EQ(st, 0);
     board_->chips[0].faults = SIM_FAULT_STUCK1;
     ASSERT_EQ(sim_board_play(board_.get(), &out, &st, 1), 1);
-    EXPECT_EQ(st, SIM_STATUS_MISO);
+    EXPECT_EQ(st, STATUS_MISO);
 
     EXPECT_EQ(sim_board_play(nullptr, &out, &st, 1), 0);
     EXPECT_EQ(sim_board_play(board_.get(), nullptr, &st, 1), 0);

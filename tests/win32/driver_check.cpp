@@ -47,7 +47,7 @@ bool write_bytes(HANDLE h, const void *data, DWORD n)
 
 bool probe(HANDLE h)
 {
-    const uint8_t b = TORVEX_PROBE_BYTE;
+    const uint8_t b = OPEN_PROBE_BYTE;
     return write_bytes(h, &b, 1);
 }
 
@@ -73,7 +73,7 @@ bool play(HANDLE h, const std::vector<uint8_t> &out, std::vector<uint8_t> &statu
 {
     status.assign(out.size(), 0xEE);
     DWORD returned = 0;
-    return DeviceIoControl(h, TORVEX_IOCTL_PLAY, const_cast<uint8_t *>(out.data()),
+    return DeviceIoControl(h, PLAY_CONTROL_CODE, const_cast<uint8_t *>(out.data()),
                            (DWORD)out.size(), status.data(), (DWORD)status.size(), &returned,
                            nullptr) != 0 &&
            returned == out.size();
@@ -333,7 +333,7 @@ void test_frames_through_board()
         f.end();
         std::vector<uint8_t> st;
         CHECK(play(p.h, f.out, st));
-        for (uint32_t chip = 0; chip < TORVEX_SIM_CHIPS; ++chip)
+        for (uint32_t chip = 0; chip < SIM_MAX_CHIPS; ++chip)
             CHECK_EQ(mem_read(2, chip, 0x0040, 1).at(0), chip == 5 ? 0x5555 : 0);
         // The other port's board saw nothing of it.
         CHECK_EQ(mem_read(1, 5, 0x0040, 1).at(0), 0);
@@ -347,7 +347,7 @@ void test_control_device()
         torvex_mem_request r{1, 0, 0, 1};
         uint16_t w = 0;
         CHECK(control(TORVEX_IOCTL_MEM_READ, &r, sizeof r, &w, 2));
-        r.chip = TORVEX_SIM_CHIPS;
+        r.chip = SIM_MAX_CHIPS;
         CHECK(!control(TORVEX_IOCTL_MEM_READ, &r, sizeof r, &w, 2));
         r = {1, 0, 0xFFFF, 2}; // runs past the last word
         uint16_t two[2];
@@ -377,7 +377,7 @@ void test_control_device()
         torvex_port_stats s;
         CHECK(!control(TORVEX_IOCTL_GET_STATS, &p, sizeof p, &s, sizeof s - 4));
         CHECK(!control(TORVEX_CTL_CODE(0x8FF), &p, sizeof p, nullptr, 0));
-        CHECK(!control(TORVEX_IOCTL_PLAY, &p, sizeof p, &s, sizeof p));
+        CHECK(!control(PLAY_CONTROL_CODE, &p, sizeof p, &s, sizeof p));
         // Nothing the refused requests named was touched.
         CHECK_EQ(stats(1).wiring, 0);
     }

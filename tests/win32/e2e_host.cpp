@@ -264,7 +264,7 @@ void multiplexed_selection()
     seq_record records[3] = {setvar("SPIPORT", "2"), setvar("SPIMUL", "5"),
                              transfer(SEQ_WRITE, 0x0100, 3, words)};
     CHECK_EQ(lib.sequence(records, 3), 0);
-    for (uint32_t chip = 0; chip < TORVEX_SIM_CHIPS; ++chip) {
+    for (uint32_t chip = 0; chip < SIM_MAX_CHIPS; ++chip) {
         const std::vector<uint16_t> got = torvex::mem_read(2, chip, 0x0100, 3);
         CHECK(got == (chip == 5 ? std::vector<uint16_t>(words, words + 3) : zeros(3)));
     }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "spifns_wire.h"
 #include "text.h"
 
 namespace spitool {
@@ -18,7 +19,6 @@ const char *const LINE_NAMES[8] = {"CS", "SEL2", "MUX2", "MUX3", "AUX", "MUX5", 
 // keyword or a time stamp.
 const char LINE_IDS[8] = {'c', 's', 'm', 'n', 'a', 'o', 'd', 'k'};
 const char MISO_ID = 'i';
-constexpr uint8_t STATUS_MISO = 0x40;
 
 } // namespace
 

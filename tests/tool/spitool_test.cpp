@@ -159,18 +159,18 @@ TEST_F(SpitoolTest, DumpAndLoadBinaryAndHexFiles)
     EXPECT_EQ(d.out, "dumped 9 words from 0x0200 to " + path("out.bin") + "\n");
     EXPECT_EQ(slurp(path("out.bin")), std::string("\xA1\0\xB2\0\xC3\0\xD4\0\5\0\6\0\7\0\x8\0\x9\0", 18));
 
-    Result h = sim({"dump", "0x200", "9", path("out.hex")});
+    Result h = sim({"dump", "0x200", "9", path("out.txt")});
     ASSERT_EQ(h.status, 0) << h.err;
-    EXPECT_EQ(slurp(path("out.hex")), "0200: 00A1 00B2 00C3 00D4 0005 0006 0007 0008\n"
+    EXPECT_EQ(slurp(path("out.txt")), "0200: 00A1 00B2 00C3 00D4 0005 0006 0007 0008\n"
                                       "0208: 0009\n");
 
     // Load both files elsewhere and compare what the chip holds.
     Result lb = sim({"--chunk", "2", "load", "0x1000", path("out.bin")});
     ASSERT_EQ(lb.status, 0) << lb.err;
-    EXPECT_EQ(lb.out, "loaded 9 words from " + path("out.bin") + " to 0x1000\n");
-    Result lh = sim({"--verify", "load", "0x3000", path("out.hex")});
+    EXPECT_EQ(lb.out, "loaded 9 words from " + path("out.bin") + " to 0x1000 (verified)\n");
+    Result lh = sim({"--verify", "load", "0x3000", path("out.txt")});
     ASSERT_EQ(lh.status, 0) << lh.err;
-    EXPECT_EQ(lh.out, "loaded 9 words from " + path("out.hex") + " to 0x3000 (verified)\n");
+    EXPECT_EQ(lh.out, "loaded 9 words from " + path("out.txt") + " to 0x3000 (verified)\n");
     std::vector<uint16_t> mem = memory();
     for (size_t i = 0; i < 9; i++) {
         EXPECT_EQ(mem[0x1000 + i], mem[0x200 + i]) << i;
@@ -394,9 +394,11 @@ TEST_F(SpitoolTest, ScriptWithAMissingPortInTheMiddleRunsEveryRecord)
     EXPECT_EQ(r.status, 1);
     // The reads on either side of the gap delivered data; the one in it did not.
     EXPECT_EQ(r.out, "0030: AAAA\n0030: AAAA 0000 CCCC\n");
-    EXPECT_EQ(r.err, "spitool: " + path("s.txt") + ":4: read 0x0030 2 failed\n"
-                     "spitool: run " + path("s.txt") +
-                         " failed: error 0x102 (No LPT port selected)\n");
+    // Each failed statement is named with its own line and error.
+    EXPECT_EQ(r.err, "spitool: " + path("s.txt") + ":3: set SPIPORT 9 failed: error 0x100 (Couldn't find LPT port)\n"
+                     "spitool: " + path("s.txt") + ":4: read 0x0030 2 failed: error 0x102 (No LPT port selected)\n"
+                     "spitool: " + path("s.txt") + ":5: write 0x0031 1 failed: last error unchanged: error 0x102 (No LPT port selected)\n"
+                     "spitool: run " + path("s.txt") + " failed: 3 of 8 statements failed\n");
     std::vector<uint16_t> mem = memory();
     EXPECT_EQ(mem[0x31], 0); // the write while no port was open never arrived
     EXPECT_EQ(mem[0x32], 0xCCCC);
@@ -412,10 +414,9 @@ TEST_F(SpitoolTest, ScriptWithAFailedEchoGoesOnAndReportsTheAddress)
     Result r = sim({"--sim-fault", "bad-echo", "run", path("s.txt")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "spitool: " + path("s.txt") + ":2: read 0x0040 1 failed\n"
-                     "spitool: " + path("s.txt") + ":3: read 0x0041 1 failed\n"
-                     "spitool: run " + path("s.txt") +
-                         " failed: error 0x103 (Unable to read) at address 0x0041\n");
+    EXPECT_EQ(r.err, "spitool: " + path("s.txt") + ":2: read 0x0040 1 failed: error 0x103 (Unable to read) at address 0x0040\n"
+                     "spitool: " + path("s.txt") + ":3: read 0x0041 1 failed: error 0x103 (Unable to read) at address 0x0041\n"
+                     "spitool: run " + path("s.txt") + " failed: 2 of 4 statements failed\n");
     std::vector<uint16_t> mem = memory();
     EXPECT_EQ(mem[0x40], 0x4444);
     EXPECT_EQ(mem[0x42], 0x4242); // the write after the failures still ran
@@ -433,7 +434,7 @@ TEST_F(SpitoolTest, IdenticalReadsAreToldApartByTheirData)
     Result r = sim({"run", path("s.txt")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "0050: 5555\n");
-    EXPECT_NE(r.err.find(":3: read 0x0050 1 failed\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(":3: read 0x0050 1 failed: error 0x102 (No LPT port selected)\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(":5:"), std::string::npos) << r.err;
 }
 
@@ -499,7 +500,7 @@ TEST_F(SpitoolTest, BadArgumentsGiveOneUsageLineAndStatus2)
         {{"--mux", "17", "probe"}, "bad --mux '17' (-1 to 16)"},
         {{"--mux", "1", "--chip", "1", "probe"}, "--mux and --chip exclude each other"},
         {{"--chunk", "0", "read", "0"}, "bad --chunk '0' (1 to 65535)"},
-        {{"--format", "elf", "dump", "0", "1", "x"}, "bad format 'elf' (bin or hex)"},
+        {{"--format", "elf", "dump", "0", "1", "x"}, "bad format 'elf' (bin, text or ihex)"},
         {{"--trace=yes", "probe"}, "option --trace takes no value"},
         {{"--vcd", path("w.vcd"), "probe"}, "--vcd and the other --sim-... options need --sim"},
         {{"--sim", "--port", "2", "probe"}, "--sim attaches the board to port 1; --port 2 would miss it"},
@@ -663,7 +664,7 @@ TEST_F(SpitoolTest, VcdHeaderDeclaresEveryLineWithATimescale)
 
 TEST_F(SpitoolTest, VcdCarriesTheWriteFrameBitForBit)
 {
-    Result r = sim({"--vcd", path("w.vcd"), "write", "0x10", "0x1234"});
+    Result r = sim({"--no-verify", "--vcd", path("w.vcd"), "write", "0x10", "0x1234"});
     ASSERT_EQ(r.status, 0) << r.err;
     Waveform w = parse_vcd(slurp(path("w.vcd")));
     // SPIPORT opens the port without playing anything; the write is one
@@ -701,7 +702,7 @@ TEST_F(SpitoolTest, VcdDecodesWithTheSpiDecoderWhenSigrokIsInstalled)
 {
     if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "sigrok-cli not installed";
-    Result r = sim({"--vcd", path("w.vcd"), "write", "0x10", "0x1234", "0xA5C3"});
+    Result r = sim({"--no-verify", "--vcd", path("w.vcd"), "write", "0x10", "0x1234", "0xA5C3"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string cmd = "sigrok-cli -I vcd -i '" + path("w.vcd") +
                       "' -P spi:clk=CLK:mosi=MOSI:miso=MISO:cs=CS:cpol=1:cpha=1 -A spi=mosi-data"

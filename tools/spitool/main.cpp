@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fileio.h"
 #include "progress.h"
 #include "script.h"
 #include "spilib.h"
@@ -42,7 +43,7 @@ struct Options {
     std::string format;
     uint32_t chunk = 256;
     int progress = -1; // -1 when stderr is a terminal, 0 never, 1 always
-    bool verify = false;
+    bool verify = true;
     bool help = false;
     bool version = false;
 #if SPITOOL_HAVE_SIM
@@ -207,12 +208,14 @@ void set_option(Options &o, const std::string &name, const std::string &value)
         o.mux = integer(-1, 16);
         o.mux_given = true;
     } else if (name == "--chip") {
-        o.chip = integer(0, 0x7FFFFFFF);
+        // Direct wiring reaches two chips: 0 (CS low) and 1 (CS and SEL2
+        // high); a multiplexer's channels are chosen with --mux.
+        o.chip = integer(0, 1);
         o.chip_given = true;
     } else if (name == "--library") {
         o.library = value;
     } else if (name == "--format") {
-        file_format("", value); // validates
+        format_named(value); // validates
         o.format = value;
     } else if (name == "--chunk") {
         o.chunk = static_cast<uint32_t>(integer(1, 0xFFFF));
@@ -255,6 +258,8 @@ void set_flag(Options &o, const std::string &name)
         o.progress = 0;
     else if (name == "--verify")
         o.verify = true;
+    else if (name == "--no-verify")
+        o.verify = false;
 #if SPITOOL_HAVE_SIM
     else if (name == "--sim")
         o.sim.enabled = true;
@@ -592,6 +597,27 @@ int cmd_read(Session &s, SpiLib &, const Options &o)
     return 0;
 }
 
+// Writes words at address and, unless --no-verify, reads them back and
+// compares. Throws Failure naming the first word that differs.
+void write_words(Session &s, const Options &o, uint16_t address, std::vector<uint16_t> &words,
+                 const std::string &what)
+{
+    std::string error;
+    if (s.transfer(SEQ_WRITE, address, words.data(), words.size(), what.c_str(), &error) < words.size())
+        throw Failure(what + " failed: " + error);
+    if (!o.verify)
+        return;
+    std::vector<uint16_t> back(words.size());
+    if (s.transfer(SEQ_READ, address, back.data(), back.size(), "verify", &error) < back.size())
+        throw Failure(what + " not verified: reading back failed: " + error);
+    auto diff = std::mismatch(words.begin(), words.end(), back.begin());
+    if (diff.first != words.end()) {
+        size_t i = static_cast<size_t>(diff.first - words.begin());
+        throw Failure(what + " not verified: at " + hex16(static_cast<uint32_t>(address + i)) +
+                      " expected " + hex16(words[i]) + ", read " + hex16(back[i]));
+    }
+}
+
 int cmd_write(Session &s, SpiLib &, const Options &o)
 {
     uint16_t address = need_address(o.args[0]);
@@ -599,10 +625,7 @@ int cmd_write(Session &s, SpiLib &, const Options &o)
     for (size_t i = 1; i < o.args.size(); i++)
         words.push_back(need_word(o.args[i]));
     need_fits(address, static_cast<uint32_t>(words.size()));
-    std::string error;
-    size_t done = s.transfer(SEQ_WRITE, address, words.data(), words.size(), "write", &error);
-    if (done < words.size())
-        throw Failure("write failed: " + error);
+    write_words(s, o, address, words, "write");
     std::printf("wrote %s word%s at %s\n", std::to_string(words.size()).c_str(),
                 words.size() == 1 ? "" : "s", hex16(address).c_str());
     return 0;
@@ -619,7 +642,9 @@ int cmd_dump(Session &s, SpiLib &, const Options &o)
     if (s.transfer(SEQ_READ, address, words.data(), count, "dump", &error) < count)
         throw Failure("dump failed: " + error + "; " + path + " not written");
     write_word_file(path, format, address, words);
-    std::printf("dumped %u words from %s to %s\n", count, hex16(address).c_str(), path.c_str());
+    // With the words on standard output, the report goes to standard error.
+    std::fprintf(is_stdio(path) ? stderr : stdout, "dumped %u words from %s to %s\n", count,
+                 hex16(address).c_str(), is_stdio(path) ? "standard output" : path.c_str());
     return 0;
 }
 
@@ -627,26 +652,15 @@ int cmd_load(Session &s, SpiLib &, const Options &o)
 {
     uint16_t address = need_address(o.args[0]);
     const std::string &path = o.args[1];
-    std::vector<uint16_t> words = read_word_file(path, file_format(path, o.format));
+    std::vector<uint16_t> words = read_word_file(path, o.format);
+    std::string name = is_stdio(path) ? "stdin" : path;
     if (words.empty())
-        throw UsageError(path + " holds no words");
+        throw UsageError(name + " holds no words");
     if (address + words.size() > ADDRESS_SPACE)
-        throw UsageError(path + " holds " + std::to_string(words.size()) + " words; from " +
+        throw UsageError(name + " holds " + std::to_string(words.size()) + " words; from " +
                          hex16(address) + " they run past 0xFFFF");
-    std::string error;
-    size_t done = s.transfer(SEQ_WRITE, address, words.data(), words.size(), "load", &error);
-    if (done < words.size())
-        throw Failure("load failed: " + error);
-    if (o.verify) {
-        std::vector<uint16_t> back(words.size());
-        if (s.transfer(SEQ_READ, address, back.data(), back.size(), "verify", &error) < back.size())
-            throw Failure("verify failed: " + error);
-        for (size_t i = 0; i < words.size(); i++)
-            if (back[i] != words[i])
-                throw Failure("verify failed at " + hex16(static_cast<uint32_t>(address + i)) +
-                              ": wrote " + hex16(words[i]) + ", read " + hex16(back[i]));
-    }
-    std::printf("loaded %s words from %s to %s%s\n", std::to_string(words.size()).c_str(), path.c_str(),
+    write_words(s, o, address, words, "load");
+    std::printf("loaded %s words from %s to %s%s\n", std::to_string(words.size()).c_str(), name.c_str(),
                 hex16(address).c_str(), o.verify ? " (verified)" : "");
     return 0;
 }
@@ -655,6 +669,15 @@ int cmd_probe(Session &s, SpiLib &lib, const Options &)
 {
     ErrorState before = s.error_state();
     int r = lib.xap_stopped();
+    if (r == 0) {
+        // A line that nothing drives can read as "running": only a chip that
+        // answers the read echo is taken for one.
+        seq_record echo{};
+        echo.command = SEQ_READ;
+        before = s.error_state();
+        if (s.run_sequence(&echo, 1) != 0)
+            s.fail("probe failed: no chip answers (its read echo did not come back)", before);
+    }
     if (r == 1)
         std::printf("stopped\n");
     else if (r == 0)
@@ -674,106 +697,28 @@ int cmd_slower(Session &s, SpiLib &lib, const Options &o)
     return 0;
 }
 
-// A transfer dump line of the library's trace: "AAAA     r WWWW",
-// "AAAA     r ????" or "AAAA-LLLLr WWWW ...".
-struct DumpLine {
-    uint32_t first = 0, last = 0;
-    char letter = 0;
-    bool no_data = false;
-    std::vector<uint16_t> words;
-};
-
-bool parse_dump_line(const std::string &line, DumpLine *d)
-{
-    unsigned first, last;
-    char letter;
-    int used = 0;
-    if (std::sscanf(line.c_str(), "%4X-%5X%c%n", &first, &last, &letter, &used) == 3 &&
-        (letter == 'r' || letter == 'w')) {
-        d->first = first;
-        d->last = last;
-    } else if (std::sscanf(line.c_str(), "%4X     %c%n", &first, &letter, &used) == 2 &&
-               (letter == 'r' || letter == 'w')) {
-        d->first = d->last = first;
-    } else {
-        return false;
-    }
-    d->letter = letter;
-    std::string rest = line.substr(static_cast<size_t>(used));
-    if (rest.find("????") != std::string::npos) {
-        d->no_data = true;
-        return true;
-    }
-    unsigned w;
-    int n;
-    const char *p = rest.c_str();
-    while (d->words.size() < 8 && std::sscanf(p, " %4X%n", &w, &n) == 1) {
-        d->words.push_back(static_cast<uint16_t>(w));
-        p += n;
-    }
-    return true;
-}
-
 int cmd_run(Session &s, SpiLib &, const Options &o)
 {
-    const std::string &path = o.args[0];
-    std::string text;
-    if (path == "-") {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof(buf), stdin)) > 0)
-            text.append(buf, n);
-    } else {
-        text = read_file(path);
-    }
-    std::string source = path == "-" ? "stdin" : path;
-    std::vector<Statement> statements = parse_script(
-        text, source, [&](const std::string &name) { return !s.variable_name(name).empty(); });
-    std::vector<seq_record> records = build_records(statements);
-
-    std::vector<std::string> trace;
-    ErrorState before = s.error_state();
-    g_trace_lines = &trace;
-    int result = s.run_sequence(records.data(), records.size());
-    g_trace_lines = nullptr;
-
-    // A successful read of one word or more leaves exactly one dump line
-    // with its range and its first words; a failed one leaves none (or the
-    // "????" line of a failed echo check). Walking both in order tells which
-    // reads delivered data.
-    std::vector<DumpLine> reads;
-    for (const std::string &line : trace) {
-        DumpLine d;
-        if (parse_dump_line(line, &d) && d.letter == 'r' && !d.no_data)
-            reads.push_back(d);
-    }
-    size_t next = 0;
-    std::vector<std::string> failed;
-    for (const Statement &st : statements) {
-        if (st.kind != Statement::Read || st.count == 0)
-            continue;
-        bool ok = result == 0;
-        if (!ok && next < reads.size()) {
-            const DumpLine &d = reads[next];
-            size_t shown = std::min<size_t>(st.count, 8);
-            ok = d.first == st.address && d.last == st.address + st.count - 1 &&
-                 d.words.size() == shown &&
-                 std::equal(d.words.begin(), d.words.end(), st.words.begin());
-            if (ok)
-                next++;
-        }
+    ScriptHooks hooks;
+    hooks.known_variable = [&](const std::string &name) { return !s.variable_name(name).empty(); };
+    hooks.run = [&](const Statement &st, const seq_record &r) -> std::string {
+        ErrorState before = s.error_state();
+        bool ok = s.run_sequence(&r, 1) == 0;
+        ErrorState now = s.error_state();
+        // SPIMUL always reports success; a failed change of the select lines
+        // shows only in the last error.
+        if (st.kind == Statement::Set && s.variable_name(st.name) == "SPIMUL" && !(now == before))
+            ok = false;
         if (ok)
-            std::fputs(hex_dump(st.address, st.words.data(), st.count).c_str(), stdout);
-        else
-            failed.push_back(source + ":" + std::to_string(st.line) + ": read " +
-                             hex16(st.address) + " " + std::to_string(st.count) + " failed");
-    }
-    std::fflush(stdout);
-    if (result != 0) {
-        for (const std::string &f : failed)
-            std::fprintf(stderr, "spitool: %s\n", f.c_str());
-        s.fail("run " + source + " failed", before);
-    }
+            return "";
+        return (now == before ? "last error unchanged: " : "") + Session::describe(now);
+    };
+    size_t statements = 0;
+    size_t failed = run_script(o.args[0], hooks, &statements);
+    if (failed)
+        throw Failure("run " + (is_stdio(o.args[0]) ? std::string("stdin") : o.args[0]) + " failed: " +
+                      std::to_string(failed) + " of " + std::to_string(statements) +
+                      " statements failed");
     return 0;
 }
 
@@ -822,6 +767,18 @@ int run_tool(int argc, char **argv)
     if (o.args.size() < cmd->min_args || o.args.size() > cmd->max_args)
         throw UsageError(std::string(o.args.size() < cmd->min_args ? "missing" : "too many") +
                          " arguments (usage: " + usage_of(*cmd) + ")");
+
+    // Every file a run writes is a file of its own.
+    std::vector<std::pair<std::string, std::string>> outputs;
+    if (std::string(cmd->name) == "dump")
+        outputs.emplace_back("dump", o.args[2]);
+#if SPITOOL_HAVE_SIM
+    if (is_stdio(o.sim.vcd_file))
+        throw UsageError("--vcd needs a file (standard output carries the command's output)");
+    outputs.emplace_back("--sim-memory", o.sim.memory_file);
+    outputs.emplace_back("--vcd", o.sim.vcd_file);
+#endif
+    check_distinct_outputs(outputs);
 
     Session session(o, lib);
 #if SPITOOL_HAVE_SIM

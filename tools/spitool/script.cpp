@@ -1,7 +1,9 @@
 #include "script.h"
 
+#include <algorithm>
 #include <cctype>
 
+#include "fileio.h"
 #include "text.h"
 
 namespace spitool {
@@ -37,87 +39,154 @@ std::string lower(std::string s)
 
 } // namespace
 
-std::vector<Statement> parse_script(const std::string &text, const std::string &source,
-                                    const std::function<bool(const std::string &)> &known_variable)
+bool parse_statement(const std::string &text, size_t line_no, const std::string &source,
+                     const std::function<bool(const std::string &)> &known_variable, Statement *out)
 {
-    std::vector<Statement> out;
-    for_each_line(text, [&](std::string &line, size_t line_no) {
-        std::vector<size_t> starts;
-        std::vector<std::string> w = split_words(line, &starts);
-        if (w.empty())
-            return;
-        try {
-            Statement s{};
-            s.line = line_no;
-            std::string verb = lower(w[0]);
-            if (verb == "set") {
-                if (w.size() < 3)
-                    throw UsageError("set needs a NAME and a VALUE");
-                if (!known_variable(w[1]))
-                    throw UsageError("unknown variable '" + w[1] + "'");
-                s.kind = Statement::Set;
-                s.name = w[1];
-                // The value is the rest of the line, inner spaces kept.
-                size_t end = starts.back() + w.back().size();
-                s.value = line.substr(starts[2], end - starts[2]);
-            } else if (verb == "read") {
-                if (w.size() < 2 || w.size() > 3)
-                    throw UsageError("usage: read ADDR [COUNT]");
-                s.kind = Statement::Read;
-                s.address = need_address(w[1]);
-                s.count = w.size() == 3 ? need_unsigned(w[2], 0xFFFF, "count") : 1;
-                need_fits(s.address, s.count);
-            } else if (verb == "write") {
-                if (w.size() < 3)
-                    throw UsageError("usage: write ADDR WORD...");
-                s.kind = Statement::Write;
-                s.address = need_address(w[1]);
-                for (size_t i = 2; i < w.size(); i++)
-                    s.words.push_back(need_word(w[i]));
-                if (s.words.size() > 0xFFFF)
-                    throw UsageError("more than 65535 words in one write");
-                s.count = static_cast<uint32_t>(s.words.size());
-                need_fits(s.address, s.count);
-            } else {
-                throw UsageError("unknown statement '" + w[0] + "' (set, read or write)");
-            }
-            out.push_back(std::move(s));
-        } catch (const UsageError &e) {
-            throw UsageError(source + ":" + std::to_string(line_no) + ": " + e.what());
+    std::string line = text.substr(0, text.find('#'));
+    std::vector<size_t> starts;
+    std::vector<std::string> w = split_words(line, &starts);
+    if (w.empty())
+        return false;
+    try {
+        Statement s{};
+        s.line = line_no;
+        std::string verb = lower(w[0]);
+        if (verb == "set") {
+            if (w.size() < 3)
+                throw UsageError("set needs a NAME and a VALUE");
+            if (!known_variable(w[1]))
+                throw UsageError("unknown variable '" + w[1] + "'");
+            s.kind = Statement::Set;
+            s.name = w[1];
+            // The value is the rest of the line, inner spaces kept.
+            size_t end = starts.back() + w.back().size();
+            s.value = line.substr(starts[2], end - starts[2]);
+        } else if (verb == "read") {
+            if (w.size() < 2 || w.size() > 3)
+                throw UsageError("usage: read ADDR [COUNT]");
+            s.kind = Statement::Read;
+            s.address = need_address(w[1]);
+            s.count = w.size() == 3 ? need_unsigned(w[2], 0xFFFF, "count") : 1;
+            need_fits(s.address, s.count);
+        } else if (verb == "write") {
+            if (w.size() < 3)
+                throw UsageError("usage: write ADDR WORD...");
+            s.kind = Statement::Write;
+            s.address = need_address(w[1]);
+            if (w.size() - 2 > 0xFFFF)
+                throw UsageError("more than 65535 words in one write");
+            for (size_t i = 2; i < w.size(); i++)
+                s.words.push_back(need_word(w[i]));
+            s.count = static_cast<uint32_t>(s.words.size());
+            need_fits(s.address, s.count);
+        } else {
+            throw UsageError("unknown statement '" + w[0] + "' (set, read or write)");
         }
-    });
-    return out;
+        *out = std::move(s);
+        return true;
+    } catch (const UsageError &e) {
+        throw UsageError(source + ":" + std::to_string(line_no) + ": " + e.what());
+    }
 }
 
-std::vector<seq_record> build_records(std::vector<Statement> &statements)
+seq_record Statement::record()
 {
-    std::vector<seq_record> records;
-    records.reserve(statements.size());
-    for (Statement &s : statements) {
-        seq_record r{};
-        switch (s.kind) {
-        case Statement::Set:
-            r.command = SEQ_SETVAR;
-            r.name = s.name.c_str();
-            r.value = s.value.c_str();
-            break;
-        case Statement::Read:
-            r.command = SEQ_READ;
-            s.words.assign(s.count, 0);
-            r.address = s.address;
-            r.word_count = static_cast<uint16_t>(s.count);
-            r.words = s.words.empty() ? nullptr : s.words.data();
-            break;
-        case Statement::Write:
-            r.command = SEQ_WRITE;
-            r.address = s.address;
-            r.word_count = static_cast<uint16_t>(s.count);
-            r.words = s.words.data();
-            break;
-        }
-        records.push_back(r);
+    seq_record r{};
+    switch (kind) {
+    case Set:
+        r.command = SEQ_SETVAR;
+        r.name = name.c_str();
+        r.value = value.c_str();
+        break;
+    case Read:
+        r.command = SEQ_READ;
+        words.assign(count, 0);
+        r.address = address;
+        r.word_count = static_cast<uint16_t>(count);
+        r.words = words.empty() ? nullptr : words.data();
+        break;
+    case Write:
+        r.command = SEQ_WRITE;
+        r.address = address;
+        r.word_count = static_cast<uint16_t>(count);
+        r.words = words.data();
+        break;
     }
-    return records;
+    return r;
+}
+
+std::string Statement::summary() const
+{
+    if (kind == Set)
+        return "set " + name + " " + value;
+    return std::string(kind == Read ? "read " : "write ") + hex16(address) + " " + std::to_string(count);
+}
+
+size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements)
+{
+    InputFile in;
+    in.open(path);
+    const std::string source = in.name();
+
+    // First reading: check every line. A pipe is kept in a temporary file
+    // for the second.
+    std::FILE *spool = nullptr;
+    struct CloseSpool {
+        std::FILE *&f;
+        ~CloseSpool()
+        {
+            if (f)
+                std::fclose(f);
+        }
+    } close_spool{spool};
+    bool rewindable = in.rewindable();
+    if (!rewindable && !(spool = anonymous_temp_file()))
+        throw Failure("cannot create a temporary file to hold the script from " + source);
+    std::string line;
+    Statement st;
+    size_t line_no = 0;
+    while (read_line(in.stream(), &line, SCRIPT_MAX_LINE, source, ++line_no)) {
+        parse_statement(line, line_no, source, hooks.known_variable, &st);
+        if (spool)
+            std::fprintf(spool, "%s\n", line.c_str());
+    }
+    std::FILE *second = spool ? spool : in.stream();
+    if (spool) {
+        if (std::fflush(spool) != 0 || std::ferror(spool))
+            throw Failure("cannot keep the script from " + source + " in a temporary file");
+        std::rewind(spool);
+    } else {
+        in.rewind();
+    }
+
+    // Second reading: one statement at a time.
+    size_t failed = 0, count = 0;
+    line_no = 0;
+    while (read_line(second, &line, SCRIPT_MAX_LINE, source, ++line_no)) {
+        if (!parse_statement(line, line_no, source, hooks.known_variable, &st))
+            continue;
+        count++;
+        seq_record r = st.record();
+        std::string error = hooks.run(st, r);
+        if (error.empty() && st.kind == Statement::Read) {
+            for (uint32_t i = 0; i < st.count; i += 8)
+                std::fputs(hex_dump(st.address + i, st.words.data() + i, std::min<uint32_t>(8, st.count - i))
+                               .c_str(),
+                           stdout);
+        }
+        std::fflush(stdout);
+        if (!error.empty()) {
+            failed++;
+            std::string where = source + ":" + std::to_string(line_no);
+            std::fprintf(stderr, "spitool: %s: %s failed: %s\n", where.c_str(), st.summary().c_str(),
+                         error.c_str());
+            std::fflush(stderr);
+        }
+        st.words = {}; // give back a large buffer at once
+    }
+    if (statements)
+        *statements = count;
+    return failed;
 }
 
 } // namespace spitool

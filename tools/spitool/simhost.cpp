@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fileio.h"
 #include "text.h"
 
 namespace spitool {
@@ -11,15 +12,6 @@ namespace spitool {
 namespace {
 
 constexpr size_t MEMORY_BYTES = SIM_MEM_WORDS * 2;
-
-bool file_exists(const std::string &path)
-{
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    std::fclose(f);
-    return true;
-}
 
 } // namespace
 
@@ -60,11 +52,20 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
         board_->chips[chip].faults |= fault;
 
     if (!options.memory_file.empty() && file_exists(options.memory_file)) {
-        std::string bytes = read_file(options.memory_file);
-        if (bytes.size() != MEMORY_BYTES)
-            throw UsageError("simulated memory file " + options.memory_file + " holds " +
-                             std::to_string(bytes.size()) + " bytes, not " +
-                             std::to_string(MEMORY_BYTES));
+        // Refused by its size before it is read; a device or pipe is read
+        // only one word past the memory.
+        InputFile in;
+        in.open(options.memory_file);
+        std::string bytes;
+        bool whole = in.size() <= static_cast<long long>(MEMORY_BYTES) &&
+                     in.read_upto(&bytes, MEMORY_BYTES + 1);
+        if (!whole || bytes.size() != MEMORY_BYTES) {
+            std::string held = in.size() >= 0 ? std::to_string(in.size())
+                               : whole        ? std::to_string(bytes.size())
+                                              : "more than " + std::to_string(MEMORY_BYTES);
+            throw UsageError("simulated memory file " + options.memory_file + " holds " + held +
+                             " bytes, not " + std::to_string(MEMORY_BYTES));
+        }
         std::vector<uint16_t> words = parse_binary_words(bytes, options.memory_file);
         std::memcpy(board_->chips[0].mem, words.data(), MEMORY_BYTES);
     }
@@ -119,9 +120,8 @@ void SimHost::finish()
         }
     }
     if (!options_.memory_file.empty()) {
-        std::vector<uint16_t> words(board_->chips[0].mem, board_->chips[0].mem + SIM_MEM_WORDS);
         try {
-            write_word_file(options_.memory_file, FileFormat::Binary, 0, words);
+            write_output(options_.memory_file, binary_words(board_->chips[0].mem, SIM_MEM_WORDS));
         } catch (const Failure &e) {
             if (problem.empty())
                 problem = e.what();

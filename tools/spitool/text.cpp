@@ -7,9 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace spitool {
+#include "fileio.h"
+#include "ihex.h"
 
-namespace {
+namespace spitool {
 
 int hex_digit(char c)
 {
@@ -21,6 +22,8 @@ int hex_digit(char c)
         return c - 'A' + 10;
     return -1;
 }
+
+namespace {
 
 // Digits only, no sign, no spaces: decimal or 0x-hex, up to 2^32 - 1.
 bool parse_magnitude(const std::string &t, uint64_t *value)
@@ -192,24 +195,56 @@ std::string hex_dump(uint32_t address, const uint16_t *words, size_t count)
     return out;
 }
 
-FileFormat file_format(const std::string &path, const std::string &name)
+namespace {
+
+std::string extension(const std::string &path)
+{
+    size_t dot = path.find_last_of('.');
+    size_t slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return "";
+    std::string ext = path.substr(dot + 1);
+    for (char &c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+bool is_text(const std::string &bytes)
+{
+    for (char c : bytes) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 ? !(u == '\t' || u == '\r' || u == '\n') : u > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+constexpr size_t BINARY_LIMIT = ADDRESS_SPACE * 2;
+constexpr size_t TEXT_LIMIT = 16u << 20;
+
+} // namespace
+
+FileFormat format_named(const std::string &name)
 {
     if (name == "bin")
         return FileFormat::Binary;
-    if (name == "hex")
-        return FileFormat::Hex;
+    if (name == "text" || name == "hex")
+        return FileFormat::Text;
+    if (name == "ihex")
+        return FileFormat::IntelHex;
+    throw UsageError("bad format '" + name + "' (bin, text or ihex)");
+}
+
+FileFormat file_format(const std::string &path, const std::string &name)
+{
     if (!name.empty())
-        throw UsageError("bad format '" + name + "' (bin or hex)");
-    size_t dot = path.find_last_of('.');
-    size_t slash = path.find_last_of("/\\");
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-        std::string ext = path.substr(dot + 1);
-        for (char &c : ext)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (ext == "hex" || ext == "txt")
-            return FileFormat::Hex;
-    }
-    return FileFormat::Binary;
+        return format_named(name);
+    if (is_stdio(path))
+        return FileFormat::Text;
+    std::string ext = extension(path);
+    if (ext == "hex" || ext == "ihx" || ext == "ihex")
+        return FileFormat::IntelHex;
+    return ext == "txt" ? FileFormat::Text : FileFormat::Binary;
 }
 
 std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string &source)
@@ -279,54 +314,70 @@ std::vector<uint16_t> parse_binary_words(const std::string &bytes, const std::st
     return words;
 }
 
-std::string read_file(const std::string &path)
+std::vector<uint16_t> read_word_file(const std::string &path, const std::string &name)
 {
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        throw UsageError("cannot open " + path + ": " + std::strerror(errno));
+    InputFile in;
+    in.open(path);
+    auto refuse = [&](const std::string &size, size_t limit) {
+        throw UsageError(in.name() + " is too large for a word file (" + size + "; at most " +
+                         std::to_string(limit) + " bytes in this format)");
+    };
+    if (in.size() > static_cast<long long>(TEXT_LIMIT))
+        refuse(std::to_string(in.size()) + " bytes", TEXT_LIMIT);
     std::string data;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
-        data.append(buf, n);
-    bool bad = std::ferror(f);
-    std::fclose(f);
-    if (bad)
-        throw UsageError("cannot read " + path);
-    return data;
+    FileFormat format;
+    if (!name.empty()) {
+        format = format_named(name);
+    } else {
+        in.read_upto(&data, 4095); // enough for the first record of any format
+        std::string ext = extension(path);
+        if (looks_like_ihex(data) || ext == "ihx" || ext == "ihex")
+            format = FileFormat::IntelHex;
+        else if (is_stdio(path))
+            format = is_text(data) ? FileFormat::Text : FileFormat::Binary;
+        else
+            format = ext == "hex" || ext == "txt" ? FileFormat::Text : FileFormat::Binary;
+    }
+    size_t limit = format == FileFormat::Binary ? BINARY_LIMIT : TEXT_LIMIT;
+    if (in.size() > static_cast<long long>(limit))
+        refuse(std::to_string(in.size()) + " bytes", limit);
+    if (!in.read_upto(&data, limit))
+        refuse("more than " + std::to_string(limit) + " bytes", limit);
+    switch (format) {
+    case FileFormat::Binary:
+        return parse_binary_words(data, in.name());
+    case FileFormat::Text:
+        return parse_hex_words(data, in.name());
+    case FileFormat::IntelHex:
+        break;
+    }
+    return parse_ihex(data, in.name());
 }
 
-void write_file(const std::string &path, const std::string &bytes)
+std::string binary_words(const uint16_t *words, size_t count)
 {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        throw Failure("cannot create " + path + ": " + std::strerror(errno));
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok)
-        throw Failure("cannot write " + path);
-}
-
-std::vector<uint16_t> read_word_file(const std::string &path, FileFormat format)
-{
-    std::string data = read_file(path);
-    return format == FileFormat::Hex ? parse_hex_words(data, path) : parse_binary_words(data, path);
+    std::string bytes(count * 2, '\0');
+    for (size_t i = 0; i < count; i++) {
+        bytes[2 * i] = static_cast<char>(words[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(words[i] >> 8);
+    }
+    return bytes;
 }
 
 void write_word_file(const std::string &path, FileFormat format, uint32_t address,
                      const std::vector<uint16_t> &words)
 {
-    std::string bytes;
-    if (format == FileFormat::Hex) {
-        bytes = hex_dump(address, words.data(), words.size());
-    } else {
-        bytes.resize(words.size() * 2);
-        for (size_t i = 0; i < words.size(); i++) {
-            bytes[2 * i] = static_cast<char>(words[i] & 0xFF);
-            bytes[2 * i + 1] = static_cast<char>(words[i] >> 8);
-        }
+    switch (format) {
+    case FileFormat::Binary:
+        write_output(path, binary_words(words.data(), words.size()));
+        break;
+    case FileFormat::Text:
+        write_output(path, hex_dump(address, words.data(), words.size()));
+        break;
+    case FileFormat::IntelHex:
+        write_output(path, format_ihex(address, words.data(), words.size()));
+        break;
     }
-    write_file(path, bytes);
 }
 
 } // namespace spitool

@@ -25,6 +25,9 @@ struct Failure : std::runtime_error {
 // Chip address space: 16-bit word addresses.
 constexpr uint32_t ADDRESS_SPACE = 0x10000;
 
+// The value of a hex digit, -1 for another character.
+int hex_digit(char c);
+
 // Unsigned number: decimal, or hexadecimal after 0x/0X. The whole text must
 // be the number. Returns false when it is not a number or exceeds max.
 bool parse_unsigned(const std::string &text, uint32_t max, uint32_t *value);
@@ -54,11 +57,15 @@ std::string hex16(uint32_t v);
 // counted from address. This is also the hex text file format.
 std::string hex_dump(uint32_t address, const uint16_t *words, size_t count);
 
-enum class FileFormat { Binary, Hex };
+enum class FileFormat { Binary, Text, IntelHex };
 
-// Format for a word file: the one named ("bin" or "hex") or, when name is
-// empty, by the file's extension (.hex and .txt are hex text, anything else
-// binary). Throws UsageError for an unknown name.
+// Format names on the command line: "bin", "text" (the hex dump text; "hex"
+// is its older name) and "ihex" (Intel HEX). Throws UsageError for another.
+FileFormat format_named(const std::string &name);
+
+// Format for writing a word file: the one named or, when name is empty, by
+// the extension: .hex, .ihx and .ihex Intel HEX, .txt text, anything else
+// binary; "-" (standard output) text.
 FileFormat file_format(const std::string &path, const std::string &name);
 
 // Parses a hex text word file. Lines hold hex words of one to four digits
@@ -71,16 +78,20 @@ std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string
 // Parses little-endian 16-bit words; an odd byte count is a UsageError.
 std::vector<uint16_t> parse_binary_words(const std::string &bytes, const std::string &source);
 
-// Whole-file helpers. read_file throws UsageError when the file cannot be
-// read (a missing input file is a bad argument); write_file throws Failure.
-std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &bytes);
+// The words of a word file ("-": standard input) in the format named or,
+// when name is empty, the one its contents show: Intel HEX when it starts
+// with a valid record, else by the extension as for file_format, standard
+// input as text when it holds only text characters. The input is refused
+// by its size before it is read whole: binary files above 64 Ki words,
+// text files above 16 MiB. Throws UsageError.
+std::vector<uint16_t> read_word_file(const std::string &path, const std::string &name);
 
-// The words of a file, in the given format.
-std::vector<uint16_t> read_word_file(const std::string &path, FileFormat format);
-// Writes words as a word file; hex text files carry the address labels of
-// address onwards.
+// Writes words as a word file; text and Intel HEX carry the addresses of
+// address onwards. Written whole or not at all. Throws Failure.
 void write_word_file(const std::string &path, FileFormat format, uint32_t address,
                      const std::vector<uint16_t> &words);
+
+// Words as binary word file bytes.
+std::string binary_words(const uint16_t *words, size_t count);
 
 } // namespace spitool

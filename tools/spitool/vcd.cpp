@@ -1,8 +1,5 @@
 #include "vcd.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "spifns_wire.h"
 #include "text.h"
 
@@ -22,18 +19,10 @@ const char MISO_ID = 'i';
 
 } // namespace
 
-VcdWriter::~VcdWriter()
-{
-    if (file_)
-        std::fclose(file_);
-}
-
 void VcdWriter::open(const std::string &path)
 {
-    file_ = std::fopen(path.c_str(), "w");
-    if (!file_)
-        throw Failure("cannot create " + path + ": " + std::strerror(errno));
-    path_ = path;
+    out_.open(path);
+    file_ = out_.stream();
     std::fputs("$comment\n"
                "  spitool: parallel port data lines and the chip's data-out line (MISO),\n"
                "  one time step per output byte; SPI mode 3, chip select active low\n"
@@ -87,11 +76,8 @@ void VcdWriter::close()
     }
     // The last byte lasts one time step too.
     std::fprintf(file_, "#%llu\n", static_cast<unsigned long long>(time_ > 0 ? time_ : 1));
-    bool ok = !std::ferror(file_);
-    ok = (std::fclose(file_) == 0) && ok;
     file_ = nullptr;
-    if (!ok)
-        throw Failure("cannot write " + path_);
+    out_.commit();
 }
 
 } // namespace spitool

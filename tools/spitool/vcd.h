@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "fileio.h"
+
 namespace spitool {
 
 class VcdWriter {
@@ -13,24 +15,27 @@ public:
     VcdWriter() = default;
     VcdWriter(const VcdWriter &) = delete;
     VcdWriter &operator=(const VcdWriter &) = delete;
-    ~VcdWriter();
+    // A file that was not closed is dropped: the target stays as it was.
+    ~VcdWriter() = default;
 
-    // Creates the file and writes the header. Throws Failure.
+    // Starts the file (beside its target until close()) and writes the
+    // header. Throws Failure.
     void open(const std::string &path);
 
     // Appends n output bytes and their status bytes (bit 6: data-out),
     // writing only the lines that change.
     void record(const uint8_t *out, const uint8_t *status, uint32_t n);
 
-    // Writes the closing time stamp and closes the file. Throws Failure when
-    // the file could not be written completely.
+    // Writes the closing time stamp and puts the file in place. Throws
+    // Failure when it could not be written completely; the target is then
+    // as it was.
     void close();
 
     uint64_t steps() const { return time_; }
 
 private:
-    std::FILE *file_ = nullptr;
-    std::string path_;
+    OutputFile out_;
+    std::FILE *file_ = nullptr; // out_'s stream while open
     uint64_t time_ = 0; // output bytes recorded so far
     int lines_ = -1;    // last data-line byte written, -1 before the first
     int miso_ = -1;

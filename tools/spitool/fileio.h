@@ -1,0 +1,113 @@
+// Files spitool reads and writes, so that no run loses data and no input
+// can exhaust memory:
+// - an output file is written beside its target under a temporary name,
+//   flushed to the disk and renamed over the target only when complete; on
+//   any failure the target keeps its old contents and the temporary file is
+//   removed;
+// - an input file is refused by its size before it is read, and a device or
+//   pipe is read only a little beyond what its reader can take;
+// - "-" names standard input or standard output.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace spitool {
+
+// Whether path names standard input or output.
+inline bool is_stdio(const std::string &path) { return path == "-"; }
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+    // Removes the temporary file unless commit() succeeded.
+    ~OutputFile();
+
+    // Creates the temporary file beside path ("-": standard output, which is
+    // written directly). Throws Failure.
+    void open(const std::string &path);
+    bool is_open() const { return file_ != nullptr; }
+
+    void write(const void *data, size_t n);
+    void write(const std::string &s) { write(s.data(), s.size()); }
+    std::FILE *stream() { return file_; }
+
+    // Flushes, syncs and closes the file and renames it over the target.
+    // Throws Failure, after which the target is as it was.
+    void commit();
+    // Drops what was written; the target stays as it was.
+    void discard();
+
+    const std::string &path() const { return path_; }
+
+private:
+    std::FILE *file_ = nullptr;
+    std::string path_;   // as given
+    std::string target_; // the file that is replaced (a symbolic link followed)
+    std::string temp_;   // empty for standard output
+};
+
+// Writes bytes to path through an OutputFile. Throws Failure.
+void write_output(const std::string &path, const std::string &bytes);
+
+// An input file ("-": standard input).
+class InputFile {
+public:
+    InputFile() = default;
+    InputFile(const InputFile &) = delete;
+    InputFile &operator=(const InputFile &) = delete;
+    ~InputFile();
+
+    // Opens path. Throws UsageError when it cannot be opened.
+    void open(const std::string &path);
+    // The size of a regular file, -1 for a device, pipe or terminal.
+    long long size() const { return size_; }
+    // Appends to *data until the end of the input or until *data holds
+    // more than limit bytes (then at most limit + 1). Returns false in the
+    // second case. Throws UsageError on a read error.
+    bool read_upto(std::string *data, size_t limit);
+    std::FILE *stream() { return file_; }
+    // Whether the input can be read again from its start (not a pipe).
+    bool rewindable();
+    // Sets the input back to its start; only when rewindable().
+    void rewind();
+
+    const std::string &path() const { return path_; }
+    // "stdin" for "-", else the path: for messages.
+    std::string name() const { return is_stdio(path_) ? "stdin" : path_; }
+
+private:
+    std::FILE *file_ = nullptr;
+    bool owned_ = false;
+    std::string path_;
+    long long size_ = -1;
+};
+
+// Reads one line of f (without its end) of at most max_line bytes; false at
+// the end of the input. A longer line throws UsageError naming name and
+// line_no, and so does a read error.
+bool read_line(std::FILE *f, std::string *line, size_t max_line, const std::string &name,
+               size_t line_no);
+
+// Reads a whole input of at most limit bytes; a larger one is refused with
+// a UsageError that names what it is.
+std::string read_input(const std::string &path, size_t limit, const std::string &what);
+
+// A temporary file that is gone when closed: for a copy of a pipe.
+std::FILE *anonymous_temp_file();
+
+// Whether the file exists (as any kind of file).
+bool file_exists(const std::string &path);
+
+// Throws UsageError when two of the named outputs are the same file: the
+// same device and inode where both exist, the same normalised path
+// otherwise. Each entry is (what, path), e.g. ("--vcd", "w.vcd"); "-" and
+// empty paths are skipped.
+void check_distinct_outputs(const std::vector<std::pair<std::string, std::string>> &outputs);
+
+} // namespace spitool

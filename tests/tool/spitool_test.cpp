@@ -1,111 +1,13 @@
 // spitool as a user runs it: every test spawns the built binary, which loads
 // the library beside it, and looks at its exit status, its output and the
 // files it leaves. The simulated board (--sim) stands in for the hardware.
-#include <gtest/gtest.h>
+#include "spitool_harness.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
-struct Result {
-    int status = -1;      // exit status, -1 when killed by a signal
-    std::string out, err; // stdout, stderr
-};
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void spit(const std::string &path, const std::string &data)
-{
-    std::ofstream f(path, std::ios::binary);
-    f << data;
-}
-
-class SpitoolTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/spitool_test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override
-    {
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
-
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-
-    // Runs spitool with args; stdin_text is fed to its standard input.
-    Result run(const std::vector<std::string> &args, const std::string &stdin_text = "")
-    {
-        std::string in = path("stdin"), out = path("stdout"), err = path("stderr");
-        spit(in, stdin_text);
-        pid_t pid = fork();
-        if (pid == 0) {
-            int fi = open(in.c_str(), O_RDONLY);
-            int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fi < 0 || fo < 0 || fe < 0)
-                _exit(127);
-            dup2(fi, 0);
-            dup2(fo, 1);
-            dup2(fe, 2);
-            std::vector<char *> argv;
-            argv.push_back(const_cast<char *>(SPITOOL_EXE));
-            for (const std::string &a : args)
-                argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(SPITOOL_EXE, argv.data());
-            _exit(127);
-        }
-        int ws = 0;
-        waitpid(pid, &ws, 0);
-        Result r;
-        r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
-        r.out = slurp(out);
-        r.err = slurp(err);
-        return r;
-    }
-
-    // Runs with the simulated board and its memory in mem.bin.
-    Result sim(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {"--sim", "--sim-memory", path("mem.bin")});
-        return run(args);
-    }
-
-    // Chip 0 memory as the simulation left it.
-    std::vector<uint16_t> memory()
-    {
-        std::string b = slurp(path("mem.bin"));
-        std::vector<uint16_t> w(b.size() / 2);
-        for (size_t i = 0; i < w.size(); i++)
-            w[i] = static_cast<uint16_t>(static_cast<uint8_t>(b[2 * i]) |
-                                         static_cast<uint8_t>(b[2 * i + 1]) << 8);
-        return w;
-    }
-
-    std::string dir_;
-};
+using namespace spitool_test;
 
 // ------------------------------------------------------------ round trips
 
@@ -505,7 +407,7 @@ TEST_F(SpitoolTest, BadArgumentsGiveOneUsageLineAndStatus2)
         {{"--vcd", path("w.vcd"), "probe"}, "--vcd and the other --sim-... options need --sim"},
         {{"--sim", "--port", "2", "probe"}, "--sim attaches the board to port 1; --port 2 would miss it"},
         {{"--sim", "--sim-fault", "melted", "probe"},
-         "bad --sim-fault 'melted' (absent, bad-echo, stuck0 or stuck1)"},
+         "bad --sim-fault 'melted' (absent, bad-echo, stuck0, stuck1 or readonly)"},
         {{"--sim", "--sim-memory", path("shortmem.bin"), "probe"},
          "simulated memory file " + path("shortmem.bin") + " holds 100 bytes, not 131072"},
         {{"slower", "101"}, "count 101 out of range (0 to 100)"},

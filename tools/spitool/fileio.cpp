@@ -1,6 +1,7 @@
 #include "fileio.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 #include <ctime>
 
@@ -168,8 +169,21 @@ void OutputFile::open(const std::string &path)
 
 void OutputFile::write(const void *data, size_t n)
 {
-    if (file_ && n)
-        (void)std::fwrite(data, 1, n, file_); // errors stay in the stream until commit()
+    errno = 0;
+    if (file_ && n && std::fwrite(data, 1, n, file_) < n && !error_)
+        error_ = errno ? errno : EIO;
+}
+
+void OutputFile::print(const char *format, ...)
+{
+    if (!file_)
+        return;
+    va_list args;
+    va_start(args, format);
+    errno = 0;
+    if (std::vfprintf(file_, format, args) < 0 && !error_)
+        error_ = errno ? errno : EIO;
+    va_end(args);
 }
 
 void OutputFile::commit()
@@ -180,11 +194,13 @@ void OutputFile::commit()
     file_ = nullptr;
     errno = 0;
     if (temp_.empty()) { // standard output
-        if (std::fflush(f) != 0 || std::ferror(f))
+        if (std::fflush(f) != 0 || std::ferror(f) || error_)
             throw Failure("cannot write to standard output: " + errno_text());
         return;
     }
-    bool ok = sync_and_close(f);
+    bool ok = sync_and_close(f) && !error_;
+    if (error_)
+        errno = error_;
     std::string why = errno ? errno_text() : "write error";
     if (ok && !replace_file(temp_, target_)) {
         ok = false;
@@ -206,6 +222,7 @@ void OutputFile::discard()
     if (!temp_.empty())
         std::remove(temp_.c_str());
     temp_.clear();
+    error_ = 0;
 }
 
 void write_output(const std::string &path, const std::string &bytes)

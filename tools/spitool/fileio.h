@@ -33,9 +33,10 @@ public:
     void open(const std::string &path);
     bool is_open() const { return file_ != nullptr; }
 
+    // Writes to the file; a failure is kept and reported by commit().
     void write(const void *data, size_t n);
     void write(const std::string &s) { write(s.data(), s.size()); }
-    std::FILE *stream() { return file_; }
+    void print(const char *format, ...) __attribute__((format(printf, 2, 3)));
 
     // Flushes, syncs and closes the file and renames it over the target.
     // Throws Failure, after which the target is as it was.
@@ -50,6 +51,7 @@ private:
     std::string path_;   // as given
     std::string target_; // the file that is replaced (a symbolic link followed)
     std::string temp_;   // empty for standard output
+    int error_ = 0;      // errno of the first failed write
 };
 
 // Writes bytes to path through an OutputFile. Throws Failure.

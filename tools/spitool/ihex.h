@@ -14,7 +14,7 @@
 namespace spitool {
 
 // Whether text starts like an Intel HEX file: its first line that is not
-// blank is a well-formed record with a correct checksum.
+// blank is a well-formed record (its checksum aside).
 bool looks_like_ihex(const std::string &text);
 
 // The words of an Intel HEX file. The data must cover one run of whole

@@ -676,7 +676,7 @@ int cmd_probe(Session &s, SpiLib &lib, const Options &)
         echo.command = SEQ_READ;
         before = s.error_state();
         if (s.run_sequence(&echo, 1) != 0)
-            s.fail("probe failed: no chip answers (its read echo did not come back)", before);
+            s.fail("probe failed: no chip answers its read echo", before);
     }
     if (r == 1)
         std::printf("stopped\n");

@@ -35,7 +35,9 @@ std::pair<int, uint32_t> parse_sim_fault(const std::string &text)
         return {chip, SIM_FAULT_STUCK0};
     if (name == "stuck1")
         return {chip, SIM_FAULT_STUCK1};
-    throw UsageError("bad --sim-fault '" + text + "' (absent, bad-echo, stuck0 or stuck1)");
+    if (name == "readonly")
+        return {chip, SIMHOST_FAULT_READONLY};
+    throw UsageError("bad --sim-fault '" + text + "' (absent, bad-echo, stuck0, stuck1 or readonly)");
 }
 
 void SimHost::start(const SpiLib &lib, const SimOptions &options)
@@ -48,8 +50,11 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
     sim_board_init(board_.get(), options.wiring);
     for (sim_chip &c : board_->chips)
         c.stopped = options.stopped ? 1 : 0;
-    for (const auto &[chip, fault] : options.faults)
-        board_->chips[chip].faults |= fault;
+    for (const auto &[chip, fault] : options.faults) {
+        board_->chips[chip].faults |= fault & ~SIMHOST_FAULT_READONLY;
+        if (fault & SIMHOST_FAULT_READONLY)
+            readonly_.push_back({chip, {}});
+    }
 
     if (!options.memory_file.empty() && file_exists(options.memory_file)) {
         // Refused by its size before it is read; a device or pipe is read
@@ -92,6 +97,17 @@ SimHost::~SimHost()
 int SimHost::play(void *context, const uint8_t *out, uint8_t *status, uint32_t n)
 {
     SimHost *self = static_cast<SimHost *>(context);
+    // A read-only chip answers writes but keeps its memory.
+    for (auto &[chip, saved] : self->readonly_)
+        saved.assign(self->board_->chips[chip].mem, self->board_->chips[chip].mem + SIM_MEM_WORDS);
+    struct Restore {
+        SimHost *self;
+        ~Restore()
+        {
+            for (auto &[chip, saved] : self->readonly_)
+                std::memcpy(self->board_->chips[chip].mem, saved.data(), MEMORY_BYTES);
+        }
+    } restore{self};
     if (!self->recording_)
         return sim_board_play(self->board_.get(), out, status, n);
     // The driver may hand over one buffer for both directions: keep the

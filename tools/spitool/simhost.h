@@ -25,8 +25,12 @@ struct SimOptions {
     int32_t control_fail_after = -1; // the driver call after this many fails once
 };
 
+// A fault the tool adds to the board's own: the chip takes writes without
+// storing them (read-only memory).
+constexpr uint32_t SIMHOST_FAULT_READONLY = 0x80000000u;
+
 // Parses a --sim-fault value "[CHIP:]NAME" (absent, bad-echo, stuck0,
-// stuck1; chip 0 by default). Throws UsageError.
+// stuck1, readonly; chip 0 by default). Throws UsageError.
 std::pair<int, uint32_t> parse_sim_fault(const std::string &text);
 
 class SimHost {
@@ -62,6 +66,7 @@ private:
     VcdWriter vcd_;
     bool recording_ = false;
     std::vector<uint8_t> out_copy_;
+    std::vector<std::pair<int, std::vector<uint16_t>>> readonly_; // chip, memory kept
 };
 
 } // namespace spitool

@@ -22,41 +22,40 @@ const char MISO_ID = 'i';
 void VcdWriter::open(const std::string &path)
 {
     out_.open(path);
-    file_ = out_.stream();
-    std::fputs("$comment\n"
+    open_ = true;
+    out_.write("$comment\n"
                "  spitool: parallel port data lines and the chip's data-out line (MISO),\n"
                "  one time step per output byte; SPI mode 3, chip select active low\n"
                "$end\n"
                "$version spitool $end\n"
                "$timescale 1 us $end\n"
-               "$scope module lpt $end\n",
-               file_);
+               "$scope module lpt $end\n");
     for (int b = 0; b < 8; b++)
-        std::fprintf(file_, "$var wire 1 %c %s $end\n", LINE_IDS[b], LINE_NAMES[b]);
-    std::fprintf(file_, "$var wire 1 %c MISO $end\n", MISO_ID);
-    std::fputs("$upscope $end\n$enddefinitions $end\n", file_);
+        out_.print("$var wire 1 %c %s $end\n", LINE_IDS[b], LINE_NAMES[b]);
+    out_.print("$var wire 1 %c MISO $end\n", MISO_ID);
+    out_.write("$upscope $end\n$enddefinitions $end\n");
 }
 
 void VcdWriter::record(const uint8_t *out, const uint8_t *status, uint32_t n)
 {
-    if (!file_)
+    if (!open_)
         return;
     for (uint32_t i = 0; i < n; i++, time_++) {
         int lines = out[i];
         int miso = (status[i] & STATUS_MISO) ? 1 : 0;
         if (lines_ < 0) {
-            std::fputs("#0\n$dumpvars\n", file_);
+            out_.write("#0\n$dumpvars\n");
             for (int b = 0; b < 8; b++)
-                std::fprintf(file_, "%d%c\n", (lines >> b) & 1, LINE_IDS[b]);
-            std::fprintf(file_, "%d%c\n$end\n", miso, MISO_ID);
+                out_.print("%d%c\n", (lines >> b) & 1, LINE_IDS[b]);
+            out_.print("%d%c\n$end\n", miso, MISO_ID);
         } else if (lines != lines_ || miso != miso_) {
-            std::fprintf(file_, "#%llu\n", static_cast<unsigned long long>(time_));
+            out_.print("#%llu\n", static_cast<unsigned long long>(time_));
             int changed = lines ^ lines_;
             for (int b = 0; b < 8; b++)
                 if ((changed >> b) & 1)
-                    std::fprintf(file_, "%d%c\n", (lines >> b) & 1, LINE_IDS[b]);
+                    out_.print("%d%c\n", (lines >> b) & 1, LINE_IDS[b]);
             if (miso != miso_)
-                std::fprintf(file_, "%d%c\n", miso, MISO_ID);
+                out_.print("%d%c\n", miso, MISO_ID);
         }
         lines_ = lines;
         miso_ = miso;
@@ -65,18 +64,18 @@ void VcdWriter::record(const uint8_t *out, const uint8_t *status, uint32_t n)
 
 void VcdWriter::close()
 {
-    if (!file_)
+    if (!open_)
         return;
     if (lines_ < 0) {
         // Nothing was played: every line unknown.
-        std::fputs("#0\n$dumpvars\n", file_);
+        out_.write("#0\n$dumpvars\n");
         for (int b = 0; b < 8; b++)
-            std::fprintf(file_, "x%c\n", LINE_IDS[b]);
-        std::fprintf(file_, "x%c\n$end\n", MISO_ID);
+            out_.print("x%c\n", LINE_IDS[b]);
+        out_.print("x%c\n$end\n", MISO_ID);
     }
     // The last byte lasts one time step too.
-    std::fprintf(file_, "#%llu\n", static_cast<unsigned long long>(time_ > 0 ? time_ : 1));
-    file_ = nullptr;
+    out_.print("#%llu\n", static_cast<unsigned long long>(time_ > 0 ? time_ : 1));
+    open_ = false;
     out_.commit();
 }
 

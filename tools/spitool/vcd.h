@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "fileio.h"
@@ -35,7 +34,7 @@ public:
 
 private:
     OutputFile out_;
-    std::FILE *file_ = nullptr; // out_'s stream while open
+    bool open_ = false;
     uint64_t time_ = 0; // output bytes recorded so far
     int lines_ = -1;    // last data-line byte written, -1 before the first
     int miso_ = -1;

@@ -1,0 +1,193 @@
+// spitool's files and failures: outputs that survive a failed write, inputs
+// refused before they are read whole, Intel HEX, scripts that blame the
+// right line, and writes that are read back.
+#include "spitool_harness.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <set>
+
+namespace {
+
+using namespace spitool_test;
+
+class SpitoolFilesTest : public SpitoolTest {
+protected:
+    // The files in the test directory, apart from the harness's own.
+    std::set<std::string> files()
+    {
+        std::set<std::string> names;
+        DIR *d = opendir(dir_.c_str());
+        while (dirent *e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != ".." && n != "stdin" && n != "stdout" && n != "stderr")
+                names.insert(n);
+        }
+        closedir(d);
+        return names;
+    }
+};
+
+TEST_F(SpitoolFilesTest, FailedWritesLeaveTheOldFilesAndNoPartialOnes)
+{
+    std::string memory(131072, '\0');
+    for (size_t i = 0; i < memory.size(); i++)
+        memory[i] = static_cast<char>(i * 13);
+    spit(path("mem.bin"), memory);
+    spit(path("d.bin"), "old dump");
+    spit(path("w.vcd"), "old waveform");
+    chmod(path("d.bin").c_str(), 0640);
+    // A 16 KiB file-size limit: the 32 KiB dump, the 128 KiB memory and the
+    // waveform all fail half way.
+    Result r = sim({"--vcd", path("w.vcd"), "dump", "0", "0x4000", path("d.bin")}, "", {false, 16384});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "spitool: cannot write " + path("d.bin") + ": File too large (the old file is unchanged)\n");
+    EXPECT_EQ(slurp(path("d.bin")), "old dump");
+    EXPECT_EQ(slurp(path("w.vcd")), "old waveform");
+    EXPECT_EQ(slurp(path("mem.bin")), memory);
+    EXPECT_EQ(files(), (std::set<std::string>{"d.bin", "mem.bin", "w.vcd"}));
+
+    // Without the limit all three are replaced; the dump keeps its mode.
+    Result ok = sim({"--vcd", path("w.vcd"), "dump", "0", "0x4000", path("d.bin")});
+    ASSERT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(slurp(path("d.bin")), memory.substr(0, 0x8000));
+    EXPECT_EQ(slurp(path("w.vcd")).rfind("$comment", 0), 0u);
+    struct stat st;
+    ASSERT_EQ(stat(path("d.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(files(), (std::set<std::string>{"d.bin", "mem.bin", "w.vcd"}));
+}
+
+TEST_F(SpitoolFilesTest, TwoOutputsNamingOneFileAreAUsageError)
+{
+    spit(path("kept.bin"), "kept");
+    ASSERT_EQ(symlink(path("kept.bin").c_str(), path("link.bin").c_str()), 0);
+    const std::vector<std::vector<std::string>> cases = {
+        {"--sim-memory", path("m.bin"), "dump", "0", "4", path("m.bin")},
+        {"--sim-memory", path("m.bin"), "--vcd", dir_ + "/./sub/../m.bin", "probe"},
+        {"--sim-memory", path("kept.bin"), "dump", "0", "4", path("link.bin")},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = c;
+        args.insert(args.begin(), "--sim");
+        Result r = run(args);
+        EXPECT_EQ(r.status, 2) << c[1];
+        EXPECT_NE(r.err.find("name the same file"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(slurp(path("kept.bin")), "kept");
+    EXPECT_EQ(files(), (std::set<std::string>{"kept.bin", "link.bin"}));
+    EXPECT_EQ(run({"--sim", "--vcd", "-", "probe"}).status, 2);
+}
+
+TEST_F(SpitoolFilesTest, InputsAreRefusedBeforeTheyAreReadWhole)
+{
+    spit(path("big.bin"), std::string(200000, '\0'));
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"--sim", "load", "0", "/dev/zero"},
+         "/dev/zero is too large for a word file (more than 131072 bytes; at most 131072 bytes in this format)"},
+        {{"--sim", "load", "0", path("big.bin")},
+         path("big.bin") + " is too large for a word file (200000 bytes; at most 131072 bytes in this format)"},
+        {{"--sim", "run", "/dev/zero"}, "/dev/zero:1: line longer than 1048576 bytes"},
+        {{"--sim", "--sim-memory", "/dev/zero", "probe"},
+         "simulated memory file /dev/zero holds more than 131072 bytes, not 131072"},
+    };
+    for (const Case &c : cases) {
+        Result r = run(c.args);
+        EXPECT_EQ(r.status, 2) << c.args[c.args.size() - 1];
+        EXPECT_EQ(r.err, "spitool: " + c.message + "\n");
+    }
+    // A pipe one word too long.
+    Result p = run({"--sim", "load", "0", "-"}, std::string(131074, '\x80'), {true, 0});
+    EXPECT_EQ(p.status, 2);
+    EXPECT_EQ(p.err, "spitool: stdin is too large for a word file (more than 131072 bytes; at most "
+                     "131072 bytes in this format)\n");
+}
+
+TEST_F(SpitoolFilesTest, ScriptFailuresNameTheirOwnLines)
+{
+    Result r = run({"--sim", "run", "-"}, "set SPIPORT 9\nread 0x50\nset SPIPORT 1\nread 0x50\n", {true, 0});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "0050: 0000\n");
+    EXPECT_EQ(r.err, "spitool: stdin:1: set SPIPORT 9 failed: error 0x100 (Couldn't find LPT port)\n"
+                     "spitool: stdin:2: read 0x0050 1 failed: error 0x102 (No LPT port selected)\n"
+                     "spitool: run stdin failed: 2 of 4 statements failed\n");
+    // A bad line anywhere, also in a pipe, stops the script before it runs.
+    Result bad = sim({"run", "-"}, "write 0x60 0x6666\nread 0x60\nbogus\n", {true, 0});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, "spitool: stdin:3: unknown statement 'bogus' (set, read or write)\n");
+    EXPECT_EQ(memory()[0x60], 0);
+}
+
+TEST_F(SpitoolFilesTest, WritesAreReadBackAndAbsentChipsFound)
+{
+    spit(path("w.txt"), "0005 0006\n");
+    Result w = sim({"--sim-fault", "readonly", "write", "0x100", "0x100", "0x2"});
+    EXPECT_EQ(w.status, 1);
+    EXPECT_EQ(w.err, "spitool: write not verified: at 0x0100 expected 0x0100, read 0x0000\n");
+    Result l = sim({"--sim-fault", "readonly", "load", "0x200", path("w.txt")});
+    EXPECT_EQ(l.status, 1);
+    EXPECT_EQ(l.err, "spitool: load not verified: at 0x0200 expected 0x0005, read 0x0000\n");
+    Result n = sim({"--sim-fault", "readonly", "--no-verify", "write", "0x100", "1"});
+    EXPECT_EQ(n.status, 0) << n.err;
+    EXPECT_EQ(n.out, "wrote 1 word at 0x0100\n");
+
+    // No chip: probe and write fail, whatever level the idle line reads.
+    Result p = sim({"--sim-fault", "absent", "probe"});
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.out, "");
+    EXPECT_NE(p.err.find("probe failed"), std::string::npos) << p.err;
+    Result a = sim({"--sim-fault", "absent", "write", "0x100", "1", "2"});
+    EXPECT_EQ(a.status, 1);
+    EXPECT_EQ(a.out, "");
+    EXPECT_EQ(sim({"--chip", "99", "probe"}).status, 2);
+    EXPECT_EQ(sim({"--chip", "1", "probe"}).status, 0);
+}
+
+TEST_F(SpitoolFilesTest, IntelHexForDumpAndLoad)
+{
+    ASSERT_EQ(sim({"write", "0x7FFE", "0x1122", "0x3344", "0x5566", "0x7788"}).status, 0);
+    // Byte addresses, low byte first, an extended address record at 64 KiB.
+    ASSERT_EQ(sim({"dump", "0x7FFE", "4", path("x.hex")}).status, 0);
+    const std::string ihex = ":04FFFC002211443357\n:020000040001F9\n:040000006655887742\n:00000001FF\n";
+    EXPECT_EQ(slurp(path("x.hex")), ihex);
+    // Known by its content under any name; words go from ADDR upward.
+    spit(path("x.dat"), ihex);
+    Result l = sim({"load", "0x10", path("x.dat")});
+    ASSERT_EQ(l.status, 0) << l.err;
+    // As an object copier writes it: a start address record, CRLF lines.
+    Result s = sim({"load", "0x20", "-"}, ":0602000011223344556693\r\n:0400000300000200F7\r\n:00000001FF\r\n");
+    ASSERT_EQ(s.status, 0) << s.err;
+    std::vector<uint16_t> mem = memory();
+    EXPECT_EQ(std::vector<uint16_t>(mem.begin() + 0x10, mem.begin() + 0x14),
+              (std::vector<uint16_t>{0x1122, 0x3344, 0x5566, 0x7788}));
+    EXPECT_EQ(std::vector<uint16_t>(mem.begin() + 0x20, mem.begin() + 0x23),
+              (std::vector<uint16_t>{0x2211, 0x4433, 0x6655}));
+
+    // "-" is standard output for dump: text unless named, the report on stderr.
+    Result o = sim({"dump", "0x10", "2", "-"});
+    EXPECT_EQ(o.out, "0010: 1122 3344\n");
+    EXPECT_EQ(o.err, "dumped 2 words from 0x0010 to standard output\n");
+    EXPECT_EQ(sim({"--format", "ihex", "dump", "0x10", "1", "-"}).out, ":020020002211AB\n:00000001FF\n");
+
+    spit(path("sum.hex"), ":0400000011223344AA\n:00000001FF\n");
+    spit(path("gap.hex"), ":020000001122CB\n:0200040055663F\n:00000001FF\n");
+    spit(path("cut.hex"), ":020000001122CB\n");
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"sum.hex", ":1: checksum 0xAA, expected 0x52"},
+        {"gap.hex", ":2: gap in the data from byte address 0x2 to 0x4; load writes one run of words"},
+        {"cut.hex", ": no end-of-file record (:00000001FF); the file may be cut short"},
+    };
+    for (const auto &[name, what] : bad) {
+        Result r = sim({"load", "0", path(name)});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "spitool: " + path(name) + what + "\n");
+    }
+}
+
+} // namespace

@@ -1,0 +1,154 @@
+// Runs the built spitool as a user would: every test spawns the binary,
+// which loads the library beside it, and looks at its exit status, its
+// output and the files it leaves. The simulated board (--sim) stands in for
+// the hardware.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace spitool_test {
+
+struct Result {
+    int status = -1;      // exit status, -1 when killed by a signal
+    std::string out, err; // stdout, stderr
+};
+
+inline std::string slurp(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+inline void spit(const std::string &path, const std::string &data)
+{
+    std::ofstream f(path, std::ios::binary);
+    f << data;
+}
+
+// How spitool's standard input and limits are set up.
+struct RunSetup {
+    bool pipe_stdin = false;  // a pipe, not a file
+    long file_size_limit = 0; // RLIMIT_FSIZE in bytes (SIGXFSZ ignored); 0: none
+};
+
+class SpitoolTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/spitool_test.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override
+    {
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+
+    // Runs spitool with args; stdin_text is fed to its standard input.
+    Result run(const std::vector<std::string> &args, const std::string &stdin_text = "",
+               RunSetup setup = {})
+    {
+        std::string in = path("stdin"), out = path("stdout"), err = path("stderr");
+        spit(in, stdin_text);
+        int feed[2] = {-1, -1};
+        pid_t writer = -1;
+        if (setup.pipe_stdin) {
+            if (pipe(feed) != 0)
+                return {};
+            writer = fork();
+            if (writer == 0) { // writes the text and goes, whether read or not
+                signal(SIGPIPE, SIG_IGN);
+                close(feed[0]);
+                size_t done = 0;
+                while (done < stdin_text.size()) {
+                    ssize_t n = write(feed[1], stdin_text.data() + done, stdin_text.size() - done);
+                    if (n <= 0)
+                        break;
+                    done += static_cast<size_t>(n);
+                }
+                _exit(0);
+            }
+        }
+        pid_t pid = fork();
+        if (pid == 0) {
+            int fi = setup.pipe_stdin ? feed[0] : open(in.c_str(), O_RDONLY);
+            int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fi < 0 || fo < 0 || fe < 0)
+                _exit(127);
+            dup2(fi, 0);
+            dup2(fo, 1);
+            dup2(fe, 2);
+            if (setup.pipe_stdin)
+                close(feed[1]);
+            if (setup.file_size_limit) {
+                signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+                struct rlimit l = {static_cast<rlim_t>(setup.file_size_limit),
+                                   static_cast<rlim_t>(setup.file_size_limit)};
+                setrlimit(RLIMIT_FSIZE, &l);
+            }
+            std::vector<char *> argv;
+            argv.push_back(const_cast<char *>(SPITOOL_EXE));
+            for (const std::string &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(SPITOOL_EXE, argv.data());
+            _exit(127);
+        }
+        if (setup.pipe_stdin) {
+            close(feed[0]);
+            close(feed[1]);
+        }
+        int ws = 0;
+        waitpid(pid, &ws, 0);
+        if (writer > 0)
+            waitpid(writer, nullptr, 0);
+        Result r;
+        r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+        r.out = slurp(out);
+        r.err = slurp(err);
+        return r;
+    }
+
+    // Runs with the simulated board and its memory in mem.bin.
+    Result sim(std::vector<std::string> args, const std::string &stdin_text = "", RunSetup setup = {})
+    {
+        args.insert(args.begin(), {"--sim", "--sim-memory", path("mem.bin")});
+        return run(args, stdin_text, setup);
+    }
+
+    // Chip 0 memory as the simulation left it.
+    std::vector<uint16_t> memory()
+    {
+        std::string b = slurp(path("mem.bin"));
+        std::vector<uint16_t> w(b.size() / 2);
+        for (size_t i = 0; i < w.size(); i++)
+            w[i] = static_cast<uint16_t>(static_cast<uint8_t>(b[2 * i]) |
+                                         static_cast<uint8_t>(b[2 * i + 1]) << 8);
+        return w;
+    }
+
+    std::string dir_;
+};
+
+} // namespace spitool_test

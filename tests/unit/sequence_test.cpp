@@ -9,8 +9,7 @@ using SequenceTest = BoardTest;
 TEST_F(SequenceTest, TypicalRequestEndToEnd)
 {
     // The board stands on port 1 but the library starts with no port open.
-    close_port();
-    frame_reset_state();
+    reset_library();
     drv->call_sizes.clear();
     chip().mem[0x1000] = 0xCAFE;
     chip().mem[0x1001] = 0x0042;

@@ -121,7 +121,6 @@ TEST_F(SequenceTest, SettingsApplyToLaterRecordsOfTheSameArray)
 TEST_F(SequenceTest, RecordWithWordsButNoBufferFailsWithoutTouchingThePort)
 {
     capture_trace();
-    last_error();
     const seq_record records[2] = {transfer(SEQ_READ, 0x10, 2, nullptr), transfer(SEQ_WRITE, 0x10, 1, nullptr)};
     EXPECT_EQ(spifns_sequence(records, 2), 1);
     EXPECT_TRUE(drv->call_sizes.empty());

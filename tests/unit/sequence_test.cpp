@@ -66,10 +66,10 @@ TEST_F(SequenceTest, TransfersAreFramedByTwoPulses)
     EXPECT_EQ(spifns_sequence(records, 2), 0);
     EXPECT_EQ(drv->call_sizes.size(), (3u + 4) + (0u + 5));
     EXPECT_EQ(chip().mem[0x22], 9);
-    sim_frame_log frames[2];
-    ASSERT_EQ(sim_board_recent_frames(&drv->board, frames, 2), 2u);
-    EXPECT_EQ(frames[0].words, 3u);
-    EXPECT_EQ(frames[1].command, 0x03);
+    sim_transaction_log log[2];
+    ASSERT_EQ(sim_board_recent_transactions(&drv->board, log, 2), 2u);
+    EXPECT_EQ(log[0].words, 3u);
+    EXPECT_EQ(log[1].command, 0x03);
 }
 
 TEST_F(SequenceTest, FailuresNeverStopTheWalkAndTheLastOneIsReported)

@@ -30,8 +30,6 @@ public:
     // as it was.
     void close();
 
-    uint64_t steps() const { return time_; }
-
 private:
     OutputFile out_;
     bool open_ = false;

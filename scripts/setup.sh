@@ -6,7 +6,7 @@
 #   scripts/setup.sh --native  only the native build and the demo
 set -euo pipefail
 
-native=(cmake make g++ libgtest-dev libbenchmark-dev sigrok-cli)
+native=(cmake make g++ libgtest-dev libbenchmark-dev sigrok-cli python3)
 # The Windows cross-build and Wine, the fuzz preset's clang, the test locale.
 rest=(locales g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 clang libclang-rt-14-dev)
 

@@ -52,18 +52,36 @@ check port_refusing_probe 1 "spitool: cannot select port 3: error 0x100 (Couldn'
 check no_sim 2 "spitool: --sim is not available in this build (no simulated board)" --sim probe
 
 printf 'write 0x200 0xA 0xB\nread 0x200 2\nset SPIPORT 3\nread 0x200\n' >"$work/s.txt"
+printf 'read 0x300 3\nread 0x400 3\n' >"$work/r.txt"
 check script 1 "0200: 000A 000B
-spitool: $work/s.txt:4: read 0x0200 1 failed
-spitool: run $work/s.txt failed: error 0x102 (No LPT port selected)" run "$work/s.txt"
+spitool: $work/s.txt:3: set SPIPORT 3 failed: error 0x100 (Couldn't find LPT port)
+spitool: $work/s.txt:4: read 0x0200 1 failed: error 0x102 (No LPT port selected)
+spitool: run $work/s.txt failed: 2 of 4 statements failed" run "$work/s.txt"
+# Standard input that cannot be read twice goes through a temporary file.
+check script_stdin 0 "" run -
 
-check dump 0 "dumped 3 words from 0x0100 to $work/d.hex" dump 0x100 3 "$work/d.hex"
-if [ "$(tr -d '\r' <"$work/d.hex")" = "0100: 1234 BEEF 0007" ]; then
-  passed=$((passed + 1))
-else
-  failed=$((failed + 1))
-  echo "FAIL dump_file: $(cat "$work/d.hex")"
-fi
-check load 0 "loaded 3 words from $work/d.hex to 0x0300 (verified)" --verify load 0x300 "$work/d.hex"
+# file_is NAME PATH EXPECTED: the file's text, carriage returns dropped.
+file_is() {
+  if [ "$(tr -d '\r' <"$2")" = "$3" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL $1: $(cat "$2")"
+  fi
+}
+# Dumps replace the old file whole.
+echo old >"$work/d.txt"
+check dump 0 "dumped 3 words from 0x0100 to $work/d.txt" dump 0x100 3 "$work/d.txt"
+file_is dump_file "$work/d.txt" "0100: 1234 BEEF 0007"
+check dump_ihex 0 "dumped 3 words from 0x0100 to $work/d.hex" dump 0x100 3 "$work/d.hex"
+file_is dump_ihex_file "$work/d.hex" ":060200003412EFBE0700FE
+:00000001FF"
+ls "$work" | grep tmp >"$work/list"
+file_is no_temporary_files "$work/list" ""
+check load 0 "loaded 3 words from $work/d.txt to 0x0300 (verified)" --verify load 0x300 "$work/d.txt"
+check load_ihex 0 "loaded 3 words from $work/d.hex to 0x0400 (verified)" load 0x400 "$work/d.hex"
+check read_loaded 0 "0300: 1234 BEEF 0007
+0400: 1234 BEEF 0007" run "$work/r.txt"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -27,18 +27,16 @@ namespace {
 
 std::string errno_text() { return std::strerror(errno); }
 
+#ifndef _WIN32
 // The directory part of a path ("." when there is none) and the rest.
 std::pair<std::string, std::string> split_path(const std::string &path)
 {
-#ifdef _WIN32
-    size_t slash = path.find_last_of("/\\");
-#else
     size_t slash = path.find_last_of('/');
-#endif
     if (slash == std::string::npos)
         return {".", path};
     return {slash == 0 ? path.substr(0, 1) : path.substr(0, slash), path.substr(slash + 1)};
 }
+#endif
 
 // Creates a new file beside path under a name of its own; returns the open
 // descriptor and its name.

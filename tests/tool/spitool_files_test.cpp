@@ -78,6 +78,11 @@ TEST_F(SpitoolFilesTest, TwoOutputsNamingOneFileAreAUsageError)
     EXPECT_EQ(slurp(path("kept.bin")), "kept");
     EXPECT_EQ(files(), (std::set<std::string>{"kept.bin", "link.bin"}));
     EXPECT_EQ(run({"--sim", "--vcd", "-", "probe"}).status, 2);
+    // A device is written in place, never replaced, and may take several outputs.
+    EXPECT_EQ(run({"--sim", "--vcd", "/dev/null", "dump", "0", "4", "/dev/null"}).status, 0);
+    struct stat st;
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
 TEST_F(SpitoolFilesTest, InputsAreRefusedBeforeTheyAreReadWhole)

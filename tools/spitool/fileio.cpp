@@ -129,17 +129,28 @@ void OutputFile::open(const std::string &path)
     discard();
     path_ = path;
     if (is_stdio(path)) {
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
         file_ = stdout;
         return;
     }
     target_ = path;
+    struct stat st;
 #ifndef _WIN32
     // Replace the file a symbolic link points to, not the link.
     char resolved[PATH_MAX];
-    struct stat st;
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && realpath(path.c_str(), resolved))
         target_ = resolved;
 #endif
+    if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        // A device or pipe cannot be replaced: it is written in place.
+        file_ = std::fopen(target_.c_str(), "wb");
+        if (!file_)
+            throw Failure("cannot open " + path + ": " + errno_text());
+        device_ = true;
+        return;
+    }
     int fd = create_temp_beside(target_, &temp_);
     if (fd < 0) {
         std::string why = errno_text();
@@ -191,9 +202,18 @@ void OutputFile::commit()
     std::FILE *f = file_;
     file_ = nullptr;
     errno = 0;
-    if (temp_.empty()) { // standard output
-        if (std::fflush(f) != 0 || std::ferror(f) || error_)
-            throw Failure("cannot write to standard output: " + errno_text());
+    if (temp_.empty()) { // standard output or a device
+        bool ok = std::fflush(f) == 0 && !std::ferror(f) && !error_;
+        if (error_)
+            errno = error_;
+        std::string why = errno ? errno_text() : "write error";
+        if (device_) {
+            device_ = false;
+            ok = std::fclose(f) == 0 && ok;
+        }
+        if (!ok)
+            throw Failure("cannot write " + (is_stdio(path_) ? std::string("to standard output") : path_) +
+                          ": " + why);
         return;
     }
     bool ok = sync_and_close(f) && !error_;
@@ -214,9 +234,10 @@ void OutputFile::commit()
 
 void OutputFile::discard()
 {
-    if (file_ && !temp_.empty())
+    if (file_ && (!temp_.empty() || device_))
         std::fclose(file_);
     file_ = nullptr;
+    device_ = false;
     if (!temp_.empty())
         std::remove(temp_.c_str());
     temp_.clear();
@@ -296,13 +317,14 @@ bool read_line(std::FILE *f, std::string *line, size_t max_line, const std::stri
 
 bool InputFile::rewindable()
 {
-    return size_ >= 0 && std::fseek(file_, 0, SEEK_CUR) == 0;
+    start_ = size_ >= 0 ? std::ftell(file_) : -1;
+    return start_ >= 0;
 }
 
 void InputFile::rewind()
 {
     std::clearerr(file_);
-    if (std::fseek(file_, 0, SEEK_SET) != 0)
+    if (std::fseek(file_, start_, SEEK_SET) != 0)
         throw Failure("cannot read " + name() + " again: " + errno_text());
 }
 
@@ -347,12 +369,15 @@ bool file_exists(const std::string &path)
 namespace {
 
 struct Identity {
+    bool named = false;  // a file, not standard output
+    bool device = false; // a device or pipe: any number of outputs may share it
     bool exists = false;
-    unsigned long long device = 0, index = 0; // where the file exists
+    unsigned long long volume = 0, index = 0; // where the file exists
     std::string path;                          // normalised, otherwise
     bool operator==(const Identity &o) const
     {
-        return exists == o.exists && (exists ? device == o.device && index == o.index : path == o.path);
+        return named && o.named && exists == o.exists &&
+               (exists ? volume == o.volume && index == o.index : path == o.path);
     }
 };
 
@@ -401,6 +426,7 @@ std::string normalise(const std::string &path)
 Identity identity(const std::string &path)
 {
     Identity id;
+    id.named = true;
 #ifdef _WIN32
     HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -408,7 +434,7 @@ Identity identity(const std::string &path)
         BY_HANDLE_FILE_INFORMATION info;
         if (GetFileInformationByHandle(h, &info)) {
             id.exists = true;
-            id.device = info.dwVolumeSerialNumber;
+            id.volume = info.dwVolumeSerialNumber;
             id.index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
         }
         CloseHandle(h);
@@ -417,7 +443,8 @@ Identity identity(const std::string &path)
     struct stat st;
     if (::stat(path.c_str(), &st) == 0) {
         id.exists = true;
-        id.device = static_cast<unsigned long long>(st.st_dev);
+        id.device = !S_ISREG(st.st_mode);
+        id.volume = static_cast<unsigned long long>(st.st_dev);
         id.index = static_cast<unsigned long long>(st.st_ino);
     }
 #endif
@@ -435,8 +462,7 @@ void check_distinct_outputs(const std::vector<std::pair<std::string, std::string
         ids.push_back(path.empty() || is_stdio(path) ? Identity{} : identity(path));
     for (size_t i = 0; i < outputs.size(); i++)
         for (size_t j = i + 1; j < outputs.size(); j++)
-            if (!outputs[i].second.empty() && !outputs[j].second.empty() &&
-                !is_stdio(outputs[i].second) && !is_stdio(outputs[j].second) && ids[i] == ids[j])
+            if (ids[i].named && !ids[i].device && ids[i] == ids[j])
                 throw UsageError(outputs[i].first + " and " + outputs[j].first + " name the same file (" +
                                  outputs[j].second + "); each output needs a file of its own");
 }

@@ -3,7 +3,8 @@
 // - an output file is written beside its target under a temporary name,
 //   flushed to the disk and renamed over the target only when complete; on
 //   any failure the target keeps its old contents and the temporary file is
-//   removed;
+//   removed (a device or pipe, which cannot be replaced, is written in
+//   place);
 // - an input file is refused by its size before it is read, and a device or
 //   pipe is read only a little beyond what its reader can take;
 // - "-" names standard input or standard output.
@@ -29,7 +30,7 @@ public:
     ~OutputFile();
 
     // Creates the temporary file beside path ("-": standard output, which is
-    // written directly). Throws Failure.
+    // written directly, as is a device or pipe). Throws Failure.
     void open(const std::string &path);
     bool is_open() const { return file_ != nullptr; }
 
@@ -52,6 +53,7 @@ private:
     std::string target_; // the file that is replaced (a symbolic link followed)
     std::string temp_;   // empty for standard output
     int error_ = 0;      // errno of the first failed write
+    bool device_ = false; // a device or pipe, written in place
 };
 
 // Writes bytes to path through an OutputFile. Throws Failure.
@@ -76,7 +78,7 @@ public:
     std::FILE *stream() { return file_; }
     // Whether the input can be read again from its start (not a pipe).
     bool rewindable();
-    // Sets the input back to its start; only when rewindable().
+    // Sets the input back to where it stood when rewindable() said so.
     void rewind();
 
     const std::string &path() const { return path_; }
@@ -88,6 +90,7 @@ private:
     bool owned_ = false;
     std::string path_;
     long long size_ = -1;
+    long start_ = -1; // where a rewindable input started
 };
 
 // Reads one line of f (without its end) of at most max_line bytes; false at

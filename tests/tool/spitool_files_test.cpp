@@ -111,6 +111,13 @@ TEST_F(SpitoolFilesTest, InputsAreRefusedBeforeTheyAreReadWhole)
     EXPECT_EQ(p.status, 2);
     EXPECT_EQ(p.err, "spitool: stdin is too large for a word file (more than 131072 bytes; at most "
                      "131072 bytes in this format)\n");
+    // Text is read only up to the first word past the space.
+    std::string words;
+    for (int i = 0; i < 65537; i++)
+        words += "1\n";
+    Result t = run({"--sim", "load", "0", "-"}, words + std::string(1 << 20, '\n'), {true, 0});
+    EXPECT_EQ(t.status, 2);
+    EXPECT_EQ(t.err, "spitool: stdin:65537: more than 65536 words\n");
 }
 
 TEST_F(SpitoolFilesTest, ScriptFailuresNameTheirOwnLines)

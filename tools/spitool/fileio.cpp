@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -297,21 +298,38 @@ bool InputFile::read_upto(std::string *data, size_t limit)
     return false;
 }
 
-bool read_line(std::FILE *f, std::string *line, size_t max_line, const std::string &name,
-               size_t line_no)
+LineReader::LineReader(std::FILE *f, std::string name, size_t max_line, size_t max_total,
+                       std::string head)
+    : file_(f), name_(std::move(name)), head_(std::move(head)), max_line_(max_line), max_total_(max_total)
+{
+}
+
+bool LineReader::next(std::string *line)
 {
     line->clear();
-    int c;
-    while ((c = std::getc(f)) != EOF) {
+    line_no_++;
+    auto take = [&](char c) {
+        if (line->size() >= max_line_)
+            throw UsageError(name_ + ":" + std::to_string(line_no_) + ": line longer than " +
+                             std::to_string(max_line_) + " bytes");
+        line->push_back(c);
+    };
+    while (pos_ < head_.size()) {
+        char c = head_[pos_++];
         if (c == '\n')
             return true;
-        if (line->size() >= max_line)
-            throw UsageError(name + ":" + std::to_string(line_no) + ": line longer than " +
-                             std::to_string(max_line) + " bytes");
-        line->push_back(static_cast<char>(c));
+        take(c);
     }
-    if (std::ferror(f))
-        throw UsageError("cannot read " + name + ": " + errno_text());
+    int c;
+    while ((c = std::getc(file_)) != EOF) {
+        if (++total_ > max_total_)
+            throw UsageError(name_ + " is too large (more than " + std::to_string(max_total_) + " bytes)");
+        if (c == '\n')
+            return true;
+        take(static_cast<char>(c));
+    }
+    if (std::ferror(file_))
+        throw UsageError("cannot read " + name_ + ": " + errno_text());
     return !line->empty();
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -93,11 +94,24 @@ private:
     long start_ = -1; // where a rewindable input started
 };
 
-// Reads one line of f (without its end) of at most max_line bytes; false at
-// the end of the input. A longer line throws UsageError naming name and
-// line_no, and so does a read error.
-bool read_line(std::FILE *f, std::string *line, size_t max_line, const std::string &name,
-               size_t line_no);
+// The lines of a stream, one at a time, each without its end: first those
+// of head (bytes already taken from the stream), then the rest of f.
+class LineReader {
+public:
+    // name: the input in messages. A line longer than max_line bytes, or
+    // more than max_total bytes from f, throws UsageError.
+    LineReader(std::FILE *f, std::string name, size_t max_line, size_t max_total = SIZE_MAX,
+               std::string head = "");
+    // false at the end of the input.
+    bool next(std::string *line);
+    // The number of the line next() gave last, from 1.
+    size_t line_no() const { return line_no_; }
+
+private:
+    std::FILE *file_;
+    std::string name_, head_;
+    size_t pos_ = 0, max_line_, max_total_, total_ = 0, line_no_ = 0;
+};
 
 // Reads a whole input of at most limit bytes; a larger one is refused with
 // a UsageError that names what it is.

@@ -94,18 +94,15 @@ bool looks_like_ihex(const std::string &text)
     return decode(text.substr(b, e == std::string::npos ? std::string::npos : e - b), &r, false).empty();
 }
 
-std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &source, uint32_t *first_word)
+std::vector<uint16_t> parse_ihex(const std::function<bool(std::string *)> &next, const std::string &source,
+                                 uint32_t *first_word)
 {
     std::vector<Segment> segments;
     size_t total = 0;
     uint64_t base = 0;
     bool ended = false;
-    size_t line_no = 0, pos = 0;
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        pos = nl == std::string::npos ? text.size() : nl + 1;
-        line_no++;
+    std::string line;
+    for (size_t line_no = 1; next(&line); line_no++) {
         auto fail = [&](const std::string &what) {
             throw UsageError(source + ":" + std::to_string(line_no) + ": " + what);
         };

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,9 @@ bool looks_like_ihex(const std::string &text);
 // The words of an Intel HEX file. The data must cover one run of whole
 // words without gaps; *first_word receives the word address of its first
 // byte. Throws UsageError "SOURCE:LINE: what".
-std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &source,
+// next gives the lines one at a time; parsing stops at the first byte past
+// the address space.
+std::vector<uint16_t> parse_ihex(const std::function<bool(std::string *)> &next, const std::string &source,
                                  uint32_t *first_word = nullptr);
 
 // Intel HEX text of words at word address onwards: 16 bytes a record,

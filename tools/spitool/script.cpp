@@ -144,9 +144,9 @@ size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *sta
         throw Failure("cannot create a temporary file to hold the script from " + source);
     std::string line;
     Statement st;
-    size_t line_no = 0;
-    while (read_line(in.stream(), &line, SCRIPT_MAX_LINE, source, ++line_no)) {
-        parse_statement(line, line_no, source, hooks.known_variable, &st);
+    LineReader first(in.stream(), source, SCRIPT_MAX_LINE);
+    while (first.next(&line)) {
+        parse_statement(line, first.line_no(), source, hooks.known_variable, &st);
         if (spool)
             std::fprintf(spool, "%s\n", line.c_str());
     }
@@ -161,8 +161,9 @@ size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *sta
 
     // Second reading: one statement at a time.
     size_t failed = 0, count = 0;
-    line_no = 0;
-    while (read_line(second, &line, SCRIPT_MAX_LINE, source, ++line_no)) {
+    LineReader lines(second, source, SCRIPT_MAX_LINE);
+    while (lines.next(&line)) {
+        size_t line_no = lines.line_no();
         if (!parse_statement(line, line_no, source, hooks.known_variable, &st))
             continue;
         count++;

@@ -154,21 +154,6 @@ void need_fits(uint32_t address, uint32_t count)
                          " run past 0xFFFF");
 }
 
-void for_each_line(const std::string &text, const std::function<void(std::string &, size_t)> &visit)
-{
-    size_t line_no = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const size_t nl = text.find('\n', pos);
-        std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        pos = nl == std::string::npos ? text.size() : nl + 1;
-        const size_t hash = line.find('#');
-        if (hash != std::string::npos)
-            line.erase(hash);
-        visit(line, ++line_no);
-    }
-}
-
 std::string hex16(uint32_t v)
 {
     char buf[16];
@@ -221,6 +206,7 @@ bool is_text(const std::string &bytes)
 
 constexpr size_t BINARY_LIMIT = ADDRESS_SPACE * 2;
 constexpr size_t TEXT_LIMIT = 16u << 20;
+constexpr size_t TEXT_MAX_LINE = 1u << 20;
 
 } // namespace
 
@@ -247,18 +233,20 @@ FileFormat file_format(const std::string &path, const std::string &name)
     return ext == "txt" ? FileFormat::Text : FileFormat::Binary;
 }
 
-std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string &source)
+std::vector<uint16_t> parse_hex_words(const std::function<bool(std::string *)> &next,
+                                      const std::string &source)
 {
     std::vector<uint16_t> words;
     bool have_base = false;
     uint64_t base = 0; // chip address of words[0], from the first label
-    for_each_line(text, [&](std::string &line, size_t line_no) {
+    std::string line;
+    for (size_t line_no = 1; next(&line); line_no++) {
         auto fail = [&](const std::string &what) {
             throw UsageError(source + ":" + std::to_string(line_no) + ": " + what);
         };
-        line = trim(line);
+        line = trim(line.substr(0, line.find('#')));
         if (line.empty())
-            return;
+            continue;
         size_t colon = line.find(':');
         if (colon != std::string::npos) {
             std::string label = trim(line.substr(0, colon));
@@ -298,7 +286,7 @@ std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string
                 fail("more than 65536 words");
             words.push_back(static_cast<uint16_t>(v));
         }
-    });
+    }
     return words;
 }
 
@@ -338,20 +326,18 @@ std::vector<uint16_t> read_word_file(const std::string &path, const std::string 
         else
             format = ext == "hex" || ext == "txt" ? FileFormat::Text : FileFormat::Binary;
     }
-    size_t limit = format == FileFormat::Binary ? BINARY_LIMIT : TEXT_LIMIT;
-    if (in.size() > static_cast<long long>(limit))
-        refuse(std::to_string(in.size()) + " bytes", limit);
-    if (!in.read_upto(&data, limit))
-        refuse("more than " + std::to_string(limit) + " bytes", limit);
-    switch (format) {
-    case FileFormat::Binary:
+    if (format == FileFormat::Binary) {
+        if (in.size() > static_cast<long long>(BINARY_LIMIT))
+            refuse(std::to_string(in.size()) + " bytes", BINARY_LIMIT);
+        if (!in.read_upto(&data, BINARY_LIMIT))
+            refuse("more than " + std::to_string(BINARY_LIMIT) + " bytes", BINARY_LIMIT);
         return parse_binary_words(data, in.name());
-    case FileFormat::Text:
-        return parse_hex_words(data, in.name());
-    case FileFormat::IntelHex:
-        break;
     }
-    return parse_ihex(data, in.name());
+    // Text is parsed as it is read, so reading stops at the first word
+    // past the address space.
+    LineReader lines(in.stream(), in.name(), TEXT_MAX_LINE, TEXT_LIMIT, data);
+    auto next = [&](std::string *line) { return lines.next(line); };
+    return format == FileFormat::Text ? parse_hex_words(next, in.name()) : parse_ihex(next, in.name());
 }
 
 std::string binary_words(const uint16_t *words, size_t count)

@@ -46,10 +46,6 @@ uint16_t need_word(const std::string &text);
 // Checks that count words starting at address stay inside the address space.
 void need_fits(uint32_t address, uint32_t count);
 
-// Calls visit(line, line_number) for each line of text (numbered from 1),
-// with any "#" comment already cut off.
-void for_each_line(const std::string &text, const std::function<void(std::string &, size_t)> &visit);
-
 // "0x1234".
 std::string hex16(uint32_t v);
 
@@ -73,7 +69,10 @@ FileFormat file_format(const std::string &path, const std::string &name);
 // "#" starts a comment. Labels must run on without gaps: each equals the
 // first label's address plus the words before it since then. Throws
 // UsageError naming source and line.
-std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string &source);
+// next gives the lines one at a time; parsing stops at the first word past
+// the address space.
+std::vector<uint16_t> parse_hex_words(const std::function<bool(std::string *)> &next,
+                                      const std::string &source);
 
 // Parses little-endian 16-bit words; an odd byte count is a UsageError.
 std::vector<uint16_t> parse_binary_words(const std::string &bytes, const std::string &source);

@@ -526,6 +526,7 @@ TEST_F(SpitoolTest, BadArgumentsGiveOneUsageLineAndStatus2)
         {{"--sim", "get", "SPIFOO"}, "unknown variable 'SPIFOO'"},
         {{"get", "spicmdbits"}, "SPICMDBITS can be set but not read back"},
         {{"--sim", "set", "NOPE", "1"}, "unknown variable 'NOPE'"},
+        {{"--sim", "set", "spiclock", "fast"}, "bad SPICLOCK 'fast': not a number (try spitool clocks)"},
         {{"--port", "0", "probe"}, "bad --port '0' (1 to 64)"},
         {{"--port"}, "option --port needs a value"},
         {{"--clock", "0", "probe"}, "bad --clock '0': not positive (try spitool clocks)"},

@@ -69,6 +69,10 @@ int cmd_set(Session &s, SpiLib &, const Options &o)
     std::string name = s.variable_name(o.args[0]);
     if (name.empty())
         throw UsageError("unknown variable '" + o.args[0] + "'");
+    // The library reads a clock that is not a number as 0 and only refuses it.
+    double clock;
+    if (name == "SPICLOCK" && !parse_real(o.args[1], &clock))
+        throw UsageError("bad SPICLOCK '" + o.args[1] + "': not a number (try spitool clocks)");
     ErrorState before = s.error_state();
     s.set_variable(name, o.args[1], "set " + name + " failed");
     // SPIMUL always reports success; a failed update of the select lines

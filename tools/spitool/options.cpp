@@ -174,6 +174,12 @@ Options parse_command_line(int argc, char **argv)
     std::vector<std::string> positional;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
+        // A value not attached to its option is the next word.
+        auto next_value = [&](const std::string &option) -> std::string {
+            if (i + 1 >= argc)
+                throw UsageError("option " + option + " needs a value");
+            return argv[++i];
+        };
         if (!options_done && a == "--") {
             options_done = true;
         } else if (!options_done && is_long_option(a)) {
@@ -184,12 +190,7 @@ Options parse_command_line(int argc, char **argv)
                 throw UsageError("unknown option " + name);
             std::string value;
             if (spec->value) {
-                if (eq != std::string::npos)
-                    value = a.substr(eq + 1);
-                else if (i + 1 < argc)
-                    value = argv[++i];
-                else
-                    throw UsageError("option " + name + " needs a value");
+                value = eq != std::string::npos ? a.substr(eq + 1) : next_value(name);
             } else if (eq != std::string::npos) {
                 throw UsageError("option " + name + " takes no value");
             }
@@ -202,12 +203,8 @@ Options parse_command_line(int argc, char **argv)
                     throw UsageError(std::string("unknown option -") + a[k] + habit_hint(a[k]));
                 std::string value;
                 if (spec->value) {
-                    if (k + 1 < a.size())
-                        value = a.substr(k + 1);
-                    else if (i + 1 < argc)
-                        value = argv[++i];
-                    else
-                        throw UsageError(std::string("option -") + a[k] + " needs a value");
+                    std::string letter = std::string("-") + a[k];
+                    value = k + 1 < a.size() ? a.substr(k + 1) : next_value(letter);
                     k = a.size();
                 }
                 apply(o, *spec, value);

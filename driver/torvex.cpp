@@ -32,6 +32,14 @@ namespace {
 constexpr ULONG POOL_TAG = 0x78767254; // 'Trvx'
 constexpr ULONG KIND_PORT = 0x54524f50; // 'PORT'
 constexpr ULONG KIND_CONTROL = 0x4c544354; // 'CTLL'
+// Nonpaged memory (the boards): on x64 the no-execute pool, NonPagedPoolNx
+// (512, not named in the MinGW headers), which memory integrity requires;
+// 32-bit Windows before 8 does not know that pool type.
+#ifdef _WIN64
+constexpr POOL_TYPE NONPAGED_POOL = static_cast<POOL_TYPE>(512);
+#else
+constexpr POOL_TYPE NONPAGED_POOL = NonPagedPool;
+#endif
 
 // Registry defaults.
 constexpr ULONG DEFAULT_PORTS = 1u << 1; // port 1 only
@@ -622,7 +630,7 @@ bool add_port(PDRIVER_OBJECT driver, HANDLE key, ULONG port, ULONG refuse_probe_
         if (wiring != SIM_WIRING_DIRECT && wiring != SIM_WIRING_MUX)
             wiring = SIM_WIRING_DIRECT;
         board = static_cast<sim_board *>(
-            ExAllocatePoolWithTag(NonPagedPool, sizeof(sim_board), POOL_TAG));
+            ExAllocatePoolWithTag(NONPAGED_POOL, sizeof(sim_board), POOL_TAG));
         if (board == nullptr)
             return false;
         sim_board_init(board, static_cast<uint8_t>(wiring));

@@ -13,6 +13,7 @@ fi
 
 for pkg in cmake make g++ libgtest-dev libbenchmark-dev valgrind locales \
            g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 \
+           wine64 g++-mingw-w64-x86-64 osslsigncode openssl \
            clang libclang-rt-14-dev sigrok-cli; do
   have_pkg "$pkg" || need+=("$pkg")
 done

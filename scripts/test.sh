@@ -14,7 +14,7 @@ bash scripts/setup.sh || exit 1
 total_pass=0
 total_fail=0
 failed_presets=()
-for preset in native asan mingw32 fuzz; do
+for preset in native asan mingw32 mingw64 fuzz; do
   echo "=== $preset: configure and build"
   if ! cmake --preset "$preset" >"build/$preset.log" 2>&1; then
     cat "build/$preset.log"; failed_presets+=("$preset"); total_fail=$((total_fail + 1)); continue

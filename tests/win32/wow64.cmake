@@ -65,7 +65,18 @@ set(WOW64_TESTS wow64_driver_check wow64_e2e_host wow64_spitool wow64_install_re
 # They steer the same simulated boards: one at a time.
 set_tests_properties(${WOW64_TESTS} PROPERTIES FIXTURES_REQUIRED wow64 RESOURCE_LOCK wow64_boards
   TIMEOUT 120 WORKING_DIRECTORY ${W32}/tests/win32)
-# Last: the driver stops and leaves no device behind.
+# Then, in this order: the driver stops and leaves no device behind; it is
+# uninstalled and installed again with the hardware back end, whose checks
+# make no play request (that would reach real I/O ports).
 add_test(NAME wow64_driver_unload COMMAND ${SH}/driver_unload.sh ${WOW64_PREFIX} ${W32}/tests/win32/driver_check.exe)
-set_tests_properties(wow64_driver_unload PROPERTIES FIXTURES_REQUIRED wow64 RESOURCE_LOCK wow64_boards
-  DEPENDS "${WOW64_TESTS}" TIMEOUT 60)
+add_test(NAME wow64_reinstall_hardware
+  COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${WOW64_PREFIX}
+          sh -c "d=$1; shift; \"$d\"/uninstall-wine.sh && exec \"$d\"/install-wine.sh \"$@\"" sh ${PROJECT_SOURCE_DIR}/driver
+          ${WOW64_DRIVER} ${TORVEX_HW_PARAMETERS})
+add_test(NAME wow64_driver_hardware_config
+  COMMAND ${SH}/wine_prefix.sh run ${WOW64_PREFIX} ${W32}/tests/win32/driver_check.exe hardware)
+set_tests_properties(wow64_driver_unload wow64_reinstall_hardware wow64_driver_hardware_config PROPERTIES
+  FIXTURES_REQUIRED wow64 RESOURCE_LOCK wow64_boards TIMEOUT 60)
+set_tests_properties(wow64_driver_unload PROPERTIES DEPENDS "${WOW64_TESTS}")
+set_tests_properties(wow64_reinstall_hardware PROPERTIES DEPENDS wow64_driver_unload)
+set_tests_properties(wow64_driver_hardware_config PROPERTIES DEPENDS wow64_reinstall_hardware)

@@ -7,9 +7,9 @@
 #   native64  x64 kernel-mode image: PE32+, x86-64, native subsystem, with
 #             unwind tables (.pdata)
 # 32-bit images are PE32 for i386. Kernel-mode images must have a nonzero
-# entry address and a base-relocation directory (the kernel loads drivers at
-# an address of its choosing); the DLL flag that the MinGW link of a driver
-# sets is allowed.
+# entry address, a base-relocation directory (the kernel loads drivers at an
+# address of its choosing) and no section both writable and executable; the
+# DLL flag that the MinGW link of a driver sets is allowed.
 # Exit status: 0 as expected, 1 otherwise, 2 cannot read the file.
 set -u
 objdump=$1 file=$2 kind=$3
@@ -41,6 +41,10 @@ case $kind in
     [ "$subsystem" = 00000001 ] || fail "subsystem $subsystem is not native (1)"
     has "$private" '^AddressOfEntryPoint[[:space:]]*0*[1-9a-fA-F]' || fail "entry address is 0"
     case $(directory_size 5) in ''|00000000) fail "no base-relocation directory" ;; esac
+    # Memory integrity loads no driver with a section both writable and executable.
+    wx=$("$objdump" -h "$file" | awk '/^ *[0-9]+ / { name = $2; next }
+      /CODE/ && !/READONLY/ { printf " %s", name }')
+    [ -z "$wx" ] || fail "writable code section:$wx"
     if [ $kind = native64 ]; then
       case $(directory_size 3) in ''|00000000) fail "no unwind tables (.pdata)" ;; esac
     fi ;;

@@ -28,6 +28,7 @@ set_tests_properties(wow64_hosts_built PROPERTIES FIXTURES_SETUP wow64_hosts)
 find_program(OSSLSIGNCODE_PROGRAM osslsigncode)
 find_program(OPENSSL_PROGRAM openssl)
 set(WOW64_DRIVER $<TARGET_FILE:torvex>)
+set(WOW64_REINSTALL ${PROJECT_SOURCE_DIR}/driver/install.cmd ${WOW64_DRIVER})
 if(OSSLSIGNCODE_PROGRAM AND OPENSSL_PROGRAM)
   set(SIGNED ${CMAKE_CURRENT_BINARY_DIR}/signed)
   set(TEST_CERT ${CMAKE_CURRENT_BINARY_DIR}/test-cert)
@@ -39,6 +40,9 @@ if(OSSLSIGNCODE_PROGRAM AND OPENSSL_PROGRAM)
   set_tests_properties(drivers_sign PROPERTIES FIXTURES_SETUP signed_drivers FIXTURES_REQUIRED wow64_hosts)
   set_tests_properties(drivers_signature PROPERTIES FIXTURES_REQUIRED signed_drivers)
   set(WOW64_DRIVER ${SIGNED}/torvex64.sys)
+  # The signed folder holds both drivers and install.cmd, which picks the
+  # one for the machine when none is named.
+  set(WOW64_REINSTALL ${SIGNED}/install.cmd)
 else()
   message(WARNING "osslsigncode or openssl not found: the drivers are not signed, and the WoW64 prefix gets the unsigned one")
 endif()
@@ -70,13 +74,14 @@ set_tests_properties(${WOW64_TESTS} PROPERTIES FIXTURES_REQUIRED wow64 RESOURCE_
 # make no play request (that would reach real I/O ports).
 add_test(NAME wow64_driver_unload COMMAND ${SH}/driver_unload.sh ${WOW64_PREFIX} ${W32}/tests/win32/driver_check.exe)
 add_test(NAME wow64_reinstall_hardware
-  COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${WOW64_PREFIX}
-          sh -c "d=$1; shift; \"$d\"/uninstall-wine.sh && exec \"$d\"/install-wine.sh \"$@\"" sh ${PROJECT_SOURCE_DIR}/driver
-          ${WOW64_DRIVER} ${TORVEX_HW_PARAMETERS})
+  COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${WOW64_PREFIX} WINEDEBUG=-all
+          sh -c "\"$1\" && shift && exec wine cmd /c \"$@\" </dev/null" sh
+          ${PROJECT_SOURCE_DIR}/driver/uninstall-wine.sh ${WOW64_REINSTALL} ${TORVEX_HW_PARAMETERS})
 add_test(NAME wow64_driver_hardware_config
   COMMAND ${SH}/wine_prefix.sh run ${WOW64_PREFIX} ${W32}/tests/win32/driver_check.exe hardware)
 set_tests_properties(wow64_driver_unload wow64_reinstall_hardware wow64_driver_hardware_config PROPERTIES
   FIXTURES_REQUIRED wow64 RESOURCE_LOCK wow64_boards TIMEOUT 60)
 set_tests_properties(wow64_driver_unload PROPERTIES DEPENDS "${WOW64_TESTS}")
-set_tests_properties(wow64_reinstall_hardware PROPERTIES DEPENDS wow64_driver_unload)
+set_tests_properties(wow64_reinstall_hardware PROPERTIES DEPENDS wow64_driver_unload
+  PASS_REGULAR_EXPRESSION "install: torvex started \\(torvex64.sys\\)")
 set_tests_properties(wow64_driver_hardware_config PROPERTIES DEPENDS wow64_reinstall_hardware)

@@ -54,7 +54,7 @@ check no_sim 2 "spitool: --sim is not available in this build (no simulated boar
 printf 'write 0x200 0xA 0xB\nread 0x200 2\nset SPIPORT 3\nread 0x200\n' >"$work/s.txt"
 printf 'read 0x300 3\nread 0x400 3\n' >"$work/r.txt"
 check script 1 "0200: 000A 000B
-spitool: $work/s.txt:3: set SPIPORT 3 failed: error 0x100 (Couldn't find LPT port)
+spitool: $work/s.txt:3: set SPIPORT 3 failed: error 0x100 (Couldn't find LPT port); is the port driver installed and started? (sc query torvex)
 spitool: $work/s.txt:4: read 0x0200 1 failed: error 0x102 (No LPT port selected)
 spitool: run $work/s.txt failed: 2 of 4 statements failed" run "$work/s.txt"
 # Standard input that cannot be read twice goes through a temporary file.

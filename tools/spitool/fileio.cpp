@@ -152,6 +152,7 @@ void OutputFile::open(const std::string &path)
         device_ = true;
         return;
     }
+    existed_ = ::stat(target_.c_str(), &st) == 0;
     int fd = create_temp_beside(target_, &temp_);
     if (fd < 0) {
         std::string why = errno_text();
@@ -228,7 +229,8 @@ void OutputFile::commit()
     if (!ok) {
         std::remove(temp_.c_str());
         temp_.clear();
-        throw Failure("cannot write " + path_ + ": " + why + " (the old file is unchanged)");
+        throw Failure("cannot write " + path_ + ": " + why +
+                      (existed_ ? " (the old file is unchanged)" : " (no file written)"));
     }
     temp_.clear();
 }

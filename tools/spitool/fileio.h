@@ -55,6 +55,7 @@ private:
     std::string temp_;   // empty for standard output
     int error_ = 0;      // errno of the first failed write
     bool device_ = false; // a device or pipe, written in place
+    bool existed_ = false; // the target was there before
 };
 
 // Writes bytes to path through an OutputFile. Throws Failure.

@@ -29,7 +29,7 @@ complete_line "spitool pro" "probe"
 complete_line "spitool -P 2 --chunk 4 cl" "clocks"
 complete_line "spitool --p" "--port --progress"
 complete_line "spitool -P " ""
-complete_line "spitool --format " "bin hex"
+complete_line "spitool --format " "bin text ihex"
 complete_line "spitool help re" "read"
 complete_line "spitool get SPIM" "SPIMUL SPIMAXCLOCK"
 commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z]\{1,\}\).*/\1/p' <<<"$("$tool" --help)")

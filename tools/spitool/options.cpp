@@ -77,7 +77,7 @@ const OptionSpec OPTIONS[] = {
      [](Options &o, const std::string &, const std::string &) { o.verify = false; }},
     {'\0', "--library", "PATH", "library to load (default: the one beside spitool)", false,
      [](Options &o, const std::string &, const std::string &v) { o.library = v; }},
-    {'\0', "--format", "bin|text|ihex", "word file format for dump and load", false,
+    {'\0', "--format", "F", "word file format for dump and load: bin, text or ihex", false,
      [](Options &o, const std::string &, const std::string &v) {
          format_named(v); // validates
          o.format = v;

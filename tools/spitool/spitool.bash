@@ -28,7 +28,7 @@ _spitool()
     case $prev in
         --library|--sim-memory|--vcd)
             COMPREPLY=($(compgen -f -- "$cur")); return ;;
-        --format) COMPREPLY=($(compgen -W "bin hex" -- "$cur")); return ;;
+        --format) COMPREPLY=($(compgen -W "bin text ihex" -- "$cur")); return ;;
         --sim-wiring) COMPREPLY=($(compgen -W "direct mux" -- "$cur")); return ;;
         --sim-fault)
             COMPREPLY=($(compgen -W "absent bad-echo stuck0 stuck1" -- "$cur")); return ;;

@@ -22,7 +22,7 @@ import tempfile
 from xml.sax.saxutils import escape
 
 ADDRESS = 0x0010
-WORD = 0x1234
+WORD = 0xA5C3  # ends in 1: the clipped last bit of the read shows high
 SIGNALS = ["CS", "CLK", "MOSI", "MISO"]
 COLOURS = {"CS": "#333333", "CLK": "#1f5fbf", "MOSI": "#1a8a3a", "MISO": "#c46a00"}
 

@@ -22,19 +22,11 @@ protected:
     static int32_t open_handles()
     {
         int32_t open = 0;
-        for (int port : {BOARD_PORT, OTHER_PORTS[0], OTHER_PORTS[1]}) {
-            simport_stats stats;
-            simport_get_stats(port, &stats);
-            open += stats.open_handles;
-        }
+        for (int port : {BOARD_PORT, OTHER_PORTS[0], OTHER_PORTS[1]})
+            open += port_stats(port).open_handles;
         return open;
     }
-    static uint32_t controls()
-    {
-        simport_stats stats;
-        simport_get_stats(BOARD_PORT, &stats);
-        return stats.controls;
-    }
+    static uint32_t controls() { return port_stats(BOARD_PORT).controls; }
 };
 
 void SPIFNS_CALL count_ports(int, const char *, void *context)
@@ -109,31 +101,32 @@ TEST_F(FaultSweepTest, EveryPlatformCallFailingInTurn)
         EXPECT_EQ(allocs, 2 * calls);
         expect_sound("clean", 0);
 
-        for (uint32_t k = 0; k < allocs; k++) {
-            prepare();
-            simport_fail_alloc_after(static_cast<int>(k));
-            std::string message;
-            EXPECT_EQ(op.run(), op.failed) << "allocation " << k;
-            EXPECT_EQ(last_error(nullptr, &message), ERR_MALLOC) << "allocation " << k;
-            EXPECT_EQ(message, "Malloc failed");
-            EXPECT_NE(link_state.port_handle, nullptr);
-            expect_sound("allocation", k);
-            if (op.confirm_from != 0) {
-                EXPECT_EQ(link_state.shift_period, k >= 2 * op.confirm_from ? 1u : PERIOD_BEFORE) << k;
-            }
-        }
-
-        for (uint32_t k = 0; k < calls; k++) {
-            prepare();
-            simport_fail_control_after(BOARD_PORT, static_cast<int>(k));
-            std::string message;
-            EXPECT_EQ(op.run(), op.failed) << "control call " << k;
-            EXPECT_EQ(last_error(nullptr, &message), ERR_IOCTL) << "control call " << k;
-            EXPECT_EQ(message, "IOCTL failed");
-            EXPECT_NE(link_state.port_handle, nullptr);
-            expect_sound("control call", k);
-            if (op.confirm_from != 0) {
-                EXPECT_EQ(link_state.shift_period, k >= op.confirm_from ? 1u : PERIOD_BEFORE) << k;
+        // Each allocation, then each control call, failing in turn: a shift
+        // allocates two buffers and makes one call.
+        const struct {
+            const char *what;
+            uint32_t count;     // calls of this kind in the clean run
+            uint32_t per_shift; // calls of this kind per shift
+            void (*arm)(int k);
+            int32_t code;
+            const char *message;
+        } kinds[] = {
+            {"allocation", allocs, 2, [](int k) { simport_fail_alloc_after(k); }, ERR_MALLOC, "Malloc failed"},
+            {"control call", calls, 1, [](int k) { simport_fail_control_after(BOARD_PORT, k); }, ERR_IOCTL,
+             "IOCTL failed"},
+        };
+        for (const auto &kind : kinds) {
+            for (uint32_t k = 0; k < kind.count; k++) {
+                prepare();
+                kind.arm(static_cast<int>(k));
+                EXPECT_EQ(op.run(), op.failed) << kind.what << " " << k;
+                EXPECT_EQ(recorded_error(), (error_record{kind.code, kind.message})) << kind.what << " " << k;
+                EXPECT_NE(link_state.port_handle, nullptr);
+                expect_sound(kind.what, k);
+                if (op.confirm_from != 0) {
+                    EXPECT_EQ(link_state.shift_period, k >= kind.per_shift * op.confirm_from ? 1u : PERIOD_BEFORE)
+                        << kind.what << " " << k;
+                }
             }
         }
 
@@ -144,10 +137,9 @@ TEST_F(FaultSweepTest, EveryPlatformCallFailingInTurn)
             prepare();
             for (int port : {BOARD_PORT, OTHER_PORTS[0], OTHER_PORTS[1]})
                 simport_set_faults(port, fault);
-            std::string message;
             EXPECT_EQ(op.run(), op.refused) << what;
-            EXPECT_EQ(last_error(nullptr, &message), ERR_NONE) << what;
-            EXPECT_EQ(message, op.selects_port ? "Couldn't find LPT port" : "No error") << what;
+            EXPECT_EQ(recorded_error(), (error_record{ERR_NONE, op.selects_port ? "Couldn't find LPT port" : "No error"}))
+                << what;
             EXPECT_EQ(link_state.port_handle == nullptr, op.selects_port) << what;
             if (op.selects_port) {
                 EXPECT_EQ(link_state.port_number, 0) << what;

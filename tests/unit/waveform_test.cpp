@@ -117,9 +117,7 @@ TEST_F(WaveformTest, NoPortFailsBeforeAllocating)
     EXPECT_EQ(sampled, 0u);
     EXPECT_EQ(link_state.line_byte, 0x55);
     EXPECT_EQ(simport_alloc_count(), allocs);
-    std::string message;
-    EXPECT_EQ(last_error(nullptr, &message), ERR_NO_PORT);
-    EXPECT_EQ(message, "No LPT port selected");
+    EXPECT_EQ(recorded_error(), (error_record{ERR_NO_PORT, "No LPT port selected"}));
 }
 
 TEST_F(WaveformTest, EitherAllocationFailingLeavesLinesAndDriverUntouched)
@@ -131,9 +129,7 @@ TEST_F(WaveformTest, EitherAllocationFailingLeavesLinesAndDriverUntouched)
         EXPECT_EQ(sampled, 0u);
         EXPECT_EQ(link_state.line_byte, 0x10);
         EXPECT_TRUE(drv.calls.empty());
-        std::string message;
-        EXPECT_EQ(last_error(nullptr, &message), ERR_MALLOC);
-        EXPECT_EQ(message, "Malloc failed");
+        EXPECT_EQ(recorded_error(), (error_record{ERR_MALLOC, "Malloc failed"}));
     }
 }
 
@@ -144,9 +140,7 @@ TEST_F(WaveformTest, FailedControlCallLeavesLineByteAsIfPlayed)
     EXPECT_FALSE(shift_bits(2, 2, &sampled, true));
     EXPECT_EQ(sampled, 0u);
     EXPECT_EQ(link_state.line_byte, 0x11);
-    std::string message;
-    EXPECT_EQ(last_error(nullptr, &message), ERR_IOCTL);
-    EXPECT_EQ(message, "IOCTL failed");
+    EXPECT_EQ(recorded_error(), (error_record{ERR_IOCTL, "IOCTL failed"}));
     // cs_pulse arms the selection even after its shift failed.
     simport_fail_control_after(1, 0);
     EXPECT_FALSE(cs_pulse());

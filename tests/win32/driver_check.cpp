@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "check.h"
@@ -98,6 +100,13 @@ struct frame {
         out.push_back(static_cast<uint8_t>(select | 0x01 | 0x80)); // nobody selected
         out.push_back(static_cast<uint8_t>((select | 0x01) & ~0x02)); // still nobody (direct wiring)
         out.push_back(select);                                        // select, clock low
+    }
+    // A whole frame of (value, bit count) fields.
+    frame(uint8_t select_lines, std::initializer_list<std::pair<uint32_t, int>> fields) : frame(select_lines)
+    {
+        for (const auto &[value, n] : fields)
+            bits(value, n);
+        end();
     }
     void bits(uint32_t value, int n)
     {
@@ -288,15 +297,9 @@ void test_frames_through_board()
     {
         CHECK(reset_board(1, 0));
         port_handle p(1);
-        CHECK(p.ok());
-        frame f(0x10);
-        f.bits(0x02, 8);
-        f.bits(0x1234, 16);
-        f.bits(0xBEEF, 16);
-        f.bits(0x0102, 16);
-        f.end();
+        const frame f(0x10, {{0x02, 8}, {0x1234, 16}, {0xBEEF, 16}, {0x0102, 16}});
         std::vector<uint8_t> st;
-        CHECK(play(p.h, f.out, st));
+        CHECK(p.ok() && play(p.h, f.out, st));
         const std::vector<uint16_t> got = mem_read(1, 0, 0x1233, 4);
         CHECK(got == (std::vector<uint16_t>{0, 0xBEEF, 0x0102, 0}));
         CHECK(mem_read(1, 1, 0x1234, 1) == std::vector<uint16_t>{0});
@@ -308,14 +311,9 @@ void test_frames_through_board()
         CHECK(reset_board(1, 0));
         CHECK(mem_write(1, 0, 0xFF00, {0xA5C3, 0x0F0F}));
         port_handle p(1);
-        CHECK(p.ok());
-        frame f(0x10);
-        f.bits(0x03, 8);
-        f.bits(0xFF00, 16);
-        f.bits(0, 16 * 3);
-        f.end();
+        const frame f(0x10, {{0x03, 8}, {0xFF00, 16}, {0, 16 * 3}});
         std::vector<uint8_t> st;
-        CHECK(play(p.h, f.out, st));
+        CHECK(p.ok() && play(p.h, f.out, st));
         CHECK_EQ(f.word(st, 24), 0x03FF);
         CHECK_EQ(f.word(st, 40), 0xA5C3);
         CHECK_EQ(f.word(st, 56), 0x0F0F);
@@ -325,14 +323,9 @@ void test_frames_through_board()
     {
         CHECK(reset_board(2, 1));
         port_handle p(2);
-        CHECK(p.ok());
-        frame f(static_cast<uint8_t>(5 << 1));
-        f.bits(0x02, 8);
-        f.bits(0x0040, 16);
-        f.bits(0x5555, 16);
-        f.end();
+        const frame f(static_cast<uint8_t>(5 << 1), {{0x02, 8}, {0x0040, 16}, {0x5555, 16}});
         std::vector<uint8_t> st;
-        CHECK(play(p.h, f.out, st));
+        CHECK(p.ok() && play(p.h, f.out, st));
         for (uint32_t chip = 0; chip < SIM_MAX_CHIPS; ++chip)
             CHECK_EQ(mem_read(2, chip, 0x0040, 1).at(0), chip == 5 ? 0x5555 : 0);
         // The other port's board saw nothing of it.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "check.h"
+#include "load_replies.h"
 #include "spifns_dll.h"
 
 namespace {
@@ -36,11 +37,8 @@ void check_initial_state(const spifns_dll &f)
     CHECK_EQ(address, 0);
     CHECK_STR(message, "No error");
     CHECK_EQ(f.get_last_error(nullptr, nullptr), 0x100);
-    CHECK_STR(f.getvar("SPIPORT"), "1");
-    CHECK_STR(f.getvar("SPIMUL"), "-1");
-    CHECK_STR(f.getvar("SPISHIFTPERIOD"), "1");
-    CHECK_STR(f.getvar("SPICLOCK"), "172.410000");
-    CHECK_STR(f.getvar("spimaxclock"), "1000");
+    for (const auto &[name, reply] : LOAD_REPLIES)
+        CHECK_STR(f.getvar(name), reply);
     CHECK_STR(f.getvar("SPICMDBITS"), "");
     CHECK_STR(f.getvar(nullptr), "");
 

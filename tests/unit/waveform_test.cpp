@@ -3,7 +3,18 @@
 
 namespace {
 
-using WaveformTest = RecordingTest;
+struct WaveformTest : RecordingTest {
+    // A shift that fails, handing back 0 for the sampled bits.
+    static ::testing::AssertionResult shift_fails(uint32_t value, uint32_t bits, bool end_transfer = true)
+    {
+        uint32_t sampled = 7;
+        if (shift_bits(value, bits, &sampled, end_transfer))
+            return ::testing::AssertionFailure() << "the shift succeeded";
+        if (sampled != 0)
+            return ::testing::AssertionFailure() << "sampled bits " << sampled << " handed back";
+        return ::testing::AssertionSuccess();
+    }
+};
 
 TEST_F(WaveformTest, TwoBitShiftWithoutTrailerMatchesWorkedExample)
 {
@@ -112,9 +123,7 @@ TEST_F(WaveformTest, NoPortFailsBeforeAllocating)
     close_port();
     link_state.line_byte = 0x55;
     const uint32_t allocs = simport_alloc_count();
-    uint32_t sampled = 7;
-    EXPECT_FALSE(shift_bits(1, 8, &sampled, true));
-    EXPECT_EQ(sampled, 0u);
+    EXPECT_TRUE(shift_fails(1, 8));
     EXPECT_EQ(link_state.line_byte, 0x55);
     EXPECT_EQ(simport_alloc_count(), allocs);
     EXPECT_EQ(recorded_error(), (error_record{ERR_NO_PORT, "No LPT port selected"}));
@@ -124,9 +133,7 @@ TEST_F(WaveformTest, EitherAllocationFailingLeavesLinesAndDriverUntouched)
 {
     for (int which = 0; which < 2; which++) {
         simport_fail_alloc_after(which);
-        uint32_t sampled = 7;
-        EXPECT_FALSE(shift_bits(3, 8, &sampled, true));
-        EXPECT_EQ(sampled, 0u);
+        EXPECT_TRUE(shift_fails(3, 8));
         EXPECT_EQ(link_state.line_byte, 0x10);
         EXPECT_TRUE(drv.calls.empty());
         EXPECT_EQ(recorded_error(), (error_record{ERR_MALLOC, "Malloc failed"}));
@@ -136,9 +143,7 @@ TEST_F(WaveformTest, EitherAllocationFailingLeavesLinesAndDriverUntouched)
 TEST_F(WaveformTest, FailedControlCallLeavesLineByteAsIfPlayed)
 {
     simport_fail_control_after(1, 0);
-    uint32_t sampled = 7;
-    EXPECT_FALSE(shift_bits(2, 2, &sampled, true));
-    EXPECT_EQ(sampled, 0u);
+    EXPECT_TRUE(shift_fails(2, 2));
     EXPECT_EQ(link_state.line_byte, 0x11);
     EXPECT_EQ(recorded_error(), (error_record{ERR_IOCTL, "IOCTL failed"}));
     // cs_pulse arms the selection even after its shift failed.
@@ -152,9 +157,7 @@ TEST_F(WaveformTest, UnservablePeriodsAreRefusedLikeFailedAllocations)
     for (uint32_t period : {0u, SHIFT_PERIOD_MAX + 1, 0xFFFFFFFFu}) {
         link_state.shift_period = period;
         const uint32_t allocs = simport_alloc_count();
-        uint32_t sampled = 7;
-        EXPECT_FALSE(shift_bits(0, 31, &sampled, false)) << period;
-        EXPECT_EQ(sampled, 0u);
+        EXPECT_TRUE(shift_fails(0, 31, false)) << period;
         EXPECT_EQ(simport_alloc_count(), allocs) << "nothing allocated for period " << period;
         EXPECT_EQ(last_error(), ERR_MALLOC);
     }

@@ -32,10 +32,8 @@ void check_initial_state(const spifns_dll &f)
     check::begin_case("load state: version, last error, variables");
     CHECK_EQ(f.get_version(), 0x103);
     uint16_t address = 0xFFFF;
-    const char *message = nullptr;
-    CHECK_EQ(f.get_last_error(&address, &message), 0x100);
+    CHECK_LAST_ERROR(f, &address, 0x100, "No error");
     CHECK_EQ(address, 0);
-    CHECK_STR(message, "No error");
     CHECK_EQ(f.get_last_error(nullptr, nullptr), 0x100);
     for (const auto &[name, reply] : LOAD_REPLIES)
         CHECK_STR(f.getvar(name), reply);
@@ -80,9 +78,7 @@ void check_missing_port(const spifns_dll &f)
     g_trace.clear();
     CHECK_EQ(f.set("SPIPORT", "3"), 1);
     uint16_t address = 0xFFFF;
-    const char *message = nullptr;
-    CHECK_EQ(f.get_last_error(&address, &message), 0x100);
-    CHECK_STR(message, "Couldn't find LPT port");
+    CHECK_LAST_ERROR(f, &address, 0x100, "Couldn't find LPT port");
     CHECK_EQ(address, 0);
     CHECK_STR(f.getvar("SPIPORT"), "1"); // nothing was open, so nothing changed
     CHECK(g_trace.empty());
@@ -102,10 +98,7 @@ void check_sequence_without_port(const spifns_dll &f)
     seq_record records[3] = {setvar("SPICLOCK", "100"), transfer(SEQ_READ, 0x1000, 2, read_buffer),
                              transfer(SEQ_WRITE, 0x2000, 1, write_buffer)};
     CHECK_EQ(f.sequence(records, 3), 1);
-    uint16_t address = 0xFFFF;
-    const char *message = nullptr;
-    CHECK_EQ(f.get_last_error(&address, &message), 0x102);
-    CHECK_STR(message, "No LPT port selected");
+    CHECK_LAST_ERROR(f, nullptr, 0x102, "No LPT port selected");
     CHECK_EQ(read_buffer[0], 0xAAAA);
     CHECK_EQ(read_buffer[1], 0x5555);
     CHECK_STR(f.getvar("SPISHIFTPERIOD"), "2");

@@ -8,17 +8,17 @@
 #            MinGW link of a driver sets is allowed
 # Exit status: 0 as expected, 1 otherwise, 2 cannot read the file.
 set -u
-objdump=$1 file=$2 kind=$3
+. "$(dirname "$0")/pe_headers.sh"
+kind=$3
 header=$("$objdump" -f "$file" 2>/dev/null) || { echo "FAIL: $objdump cannot read $file"; exit 2; }
-private=$("$objdump" -p "$file" 2>/dev/null) || { echo "FAIL: $objdump cannot read $file"; exit 2; }
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 printf '%s\n' "$header" | grep -q 'file format pei-i386$' || fail "not a pei-i386 file"
 printf '%s\n' "$header" | grep -q '^architecture: i386' || fail "architecture is not i386"
-printf '%s\n' "$private" | grep -q '^Magic[[:space:]]*010b' || fail "optional header is not PE32 (magic 010b)"
-subsystem=$(printf '%s\n' "$private" | sed -n 's/^Subsystem[[:space:]]*\([0-9a-fA-F]*\).*/\1/p')
+printf '%s\n' "$headers" | grep -q '^Magic[[:space:]]*010b' || fail "optional header is not PE32 (magic 010b)"
+subsystem=$(printf '%s\n' "$headers" | sed -n 's/^Subsystem[[:space:]]*\([0-9a-fA-F]*\).*/\1/p')
 is_dll=no
-printf '%s\n' "$private" | grep -q '^[[:space:]]*DLL$' && is_dll=yes
+printf '%s\n' "$headers" | grep -q '^[[:space:]]*DLL$' && is_dll=yes
 case $kind in
   dll)
     [ $is_dll = yes ] || fail "not a DLL"

@@ -2,12 +2,20 @@
 // access (selection, the open probe byte, enumeration).
 #include "link_fixture.h"
 
+#include <tuple>
 #include <utility>
 
 namespace {
 
 using FrameTest = LinkTest;
-using PortTest = LinkTest;
+struct PortTest : LinkTest {
+    // Opens, closes and handles open now of one port.
+    static std::tuple<uint32_t, uint32_t, int32_t> open_counts(int port)
+    {
+        const simport_stats stats = port_stats(port);
+        return {stats.opens, stats.closes, stats.open_handles};
+    }
+};
 
 TEST_F(FrameTest, LoadStateIsWhatHostsSeeFirst)
 {
@@ -82,7 +90,7 @@ TEST_F(PortTest, SelectionOpensProbesAndResetsThePeriod)
     ASSERT_TRUE(select_port(4));
     EXPECT_EQ(link_state.port_number, 4);
     EXPECT_EQ(link_state.shift_period, 1u);
-    simport_stats stats = port_stats(4);
+    const simport_stats stats = port_stats(4);
     EXPECT_EQ(stats.opens, 1u);
     EXPECT_EQ(stats.writes, 1u);
     EXPECT_EQ(stats.last_write, 0xCBu);
@@ -91,10 +99,7 @@ TEST_F(PortTest, SelectionOpensProbesAndResetsThePeriod)
     link_state.shift_period = 9;
     ASSERT_TRUE(select_port(4));
     EXPECT_EQ(link_state.shift_period, 1u);
-    stats = port_stats(4);
-    EXPECT_EQ(stats.opens, 2u);
-    EXPECT_EQ(stats.closes, 1u);
-    EXPECT_EQ(stats.open_handles, 1);
+    EXPECT_EQ(open_counts(4), std::make_tuple(2u, 1u, 1));
 }
 
 TEST_F(PortTest, FailedSelectionLeavesNoPortOpen)
@@ -119,10 +124,7 @@ TEST_F(PortTest, DeviceRefusingTheProbeByteCountsAsAbsentAndIsClosed)
     simport_attach(3, nullptr, nullptr);
     simport_set_faults(3, SIMPORT_REFUSE_WRITE);
     EXPECT_FALSE(select_port(3));
-    const simport_stats stats = port_stats(3);
-    EXPECT_EQ(stats.opens, 1u);
-    EXPECT_EQ(stats.closes, 1u);
-    EXPECT_EQ(stats.open_handles, 0);
+    EXPECT_EQ(open_counts(3), std::make_tuple(1u, 1u, 0));
 }
 
 TEST_F(PortTest, OtherPlatformsOpenNothing)

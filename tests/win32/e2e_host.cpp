@@ -192,8 +192,7 @@ void round_trips()
                   out[2], out[3], out[4], out[5], out[6], out[7]);
     check_trace({expected});
 
-    check::begin_case("round trips: words in chip memory are read back, at a slower clock");
-    g_trace.clear();
+    begin_traced_case("round trips: words in chip memory are read back, at a slower clock");
     CHECK(torvex::mem_write(1, 0, 0x3000, {0x0001, 0x0000, 0x00FF}));
     uint16_t in[3] = {0xEEEE, 0xEEEE, 0xEEEE};
     seq_record slow[2] = {setvar("SPICLOCK", "50"), transfer(SEQ_READ, 0x3000, 3, in)};

@@ -87,6 +87,13 @@ inline void __cdecl on_trace(const char *line)
     g_trace.emplace_back(line);
 }
 
+// Begins a case that gathers its trace lines afresh.
+inline void begin_traced_case(const char *name)
+{
+    check::begin_case(name);
+    g_trace.clear();
+}
+
 // Checks the trace lines gathered since g_trace was emptied: their number,
 // and each line present that has an expected text (null: any text). A
 // failure also names the caller's line.

@@ -74,8 +74,7 @@ void check_enumeration_without_devices(const spifns_dll &f)
 
 void check_missing_port(const spifns_dll &f)
 {
-    check::begin_case("SPIPORT to a missing port");
-    g_trace.clear();
+    begin_traced_case("SPIPORT to a missing port");
     CHECK_EQ(f.set("SPIPORT", "3"), 1);
     uint16_t address = 0xFFFF;
     CHECK_LAST_ERROR(f, &address, 0x100, "Couldn't find LPT port");
@@ -91,8 +90,7 @@ void check_missing_port(const spifns_dll &f)
 
 void check_sequence_without_port(const spifns_dll &f)
 {
-    check::begin_case("sequence with no port: settings apply, transfers fail with ERR_NO_PORT");
-    g_trace.clear();
+    begin_traced_case("sequence with no port: settings apply, transfers fail with ERR_NO_PORT");
     uint16_t read_buffer[2] = {0xAAAA, 0x5555};
     uint16_t write_buffer[1] = {0x1234};
     seq_record records[3] = {setvar("SPICLOCK", "100"), transfer(SEQ_READ, 0x1000, 2, read_buffer),
@@ -113,8 +111,7 @@ void check_sequence_without_port(const spifns_dll &f)
 
 void check_settings(const spifns_dll &f)
 {
-    check::begin_case("SPISLOWER and other commands");
-    g_trace.clear();
+    begin_traced_case("SPISLOWER and other commands");
     CHECK_EQ(f.set("SPISHIFTPERIOD", "1"), 0);
     static const int steps[12] = {2, 3, 4, 6, 8, 11, 14, 18, 23, 29, 37, 47};
     for (int expected : steps) {
@@ -133,8 +130,7 @@ void check_settings(const spifns_dll &f)
         CHECK_STR(g_trace[12].c_str(), "Delays now 47\n");
     }
 
-    check::begin_case("chip select and trace sink removal");
-    g_trace.clear();
+    begin_traced_case("chip select and trace sink removal");
     f.chip_select(1);
     CHECK_STR(f.getvar("SPIMUL"), "1");
     check_trace({"ChipSelect: 0010 mul:0 confog:1 chip_num:1\n"});

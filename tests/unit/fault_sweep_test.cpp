@@ -4,10 +4,6 @@
 // the documented result and last error, release every waveform buffer and
 // leave open exactly the device the library owns. In the asan preset
 // LeakSanitizer watches the same runs.
-//
-// Also here: the waveform layout at every short period and the size of the
-// buffer pair of one shift, both of which the engine's segment writer must
-// keep whatever store widths it uses.
 #include "link_fixture.h"
 
 namespace {
@@ -162,58 +158,6 @@ TEST_F(FaultSweepTest, WithoutAPortNothingIsAllocated)
         EXPECT_EQ(op.run(), op.failed);
         EXPECT_EQ(last_error(), ERR_NO_PORT);
         EXPECT_EQ(simport_alloc_count(), 0u);
-    }
-}
-
-// Reference waveform at period L: the period-1 bytes, each repeated L times.
-std::vector<uint8_t> stretched(const std::vector<uint8_t> &unit, uint32_t period)
-{
-    std::vector<uint8_t> out;
-    for (uint8_t b : unit)
-        out.insert(out.end(), period, b);
-    return out;
-}
-
-using ShiftBufferTest = LinkTest;
-
-TEST_F(ShiftBufferTest, EveryShortPeriodStretchesThePeriodOneWaveform)
-{
-    recording_driver rec;
-    open_port(recording_driver::play, &rec);
-    for (bool trailer : {false, true}) {
-        for (uint32_t bits : {0u, 2u, 16u, 31u}) {
-            link_state.shift_period = 1;
-            link_state.line_byte = 0x12;
-            ASSERT_TRUE(shift_bits(0x5A5A5A5Bu, bits, nullptr, trailer));
-            const std::vector<uint8_t> unit = rec.calls.back();
-            const uint8_t after = link_state.line_byte;
-            for (uint32_t period = 2; period <= 70; period++) {
-                link_state.shift_period = period;
-                link_state.line_byte = 0x12;
-                ASSERT_TRUE(shift_bits(0x5A5A5A5Bu, bits, nullptr, trailer));
-                ASSERT_EQ(rec.calls.back(), stretched(unit, period))
-                    << "bits " << bits << " period " << period << " trailer " << trailer;
-                ASSERT_EQ(link_state.line_byte, after);
-            }
-        }
-    }
-}
-
-TEST_F(ShiftBufferTest, OneBufferPairPerShiftSizedByBitsAndPeriod)
-{
-    open_port(nullptr, nullptr);
-    for (uint32_t period : {1u, 2u, 5u, 49u, 1000u}) {
-        for (uint32_t bits : {0u, 2u, 8u, 16u, 31u}) {
-            link_state.shift_period = period;
-            const uint32_t allocs = simport_alloc_count();
-            simport_clear_alloc_peak();
-            ASSERT_TRUE(shift_bits(1, bits, nullptr, bits % 2 == 0));
-            const uint64_t per_buffer = (uint64_t{bits} + 4) * 2 * period;
-            EXPECT_EQ(simport_alloc_count() - allocs, 2u);
-            EXPECT_EQ(simport_alloc_last_bytes(), per_buffer);
-            EXPECT_EQ(simport_alloc_peak_bytes(), 2 * per_buffer);
-            EXPECT_EQ(simport_alloc_live_bytes(), 0u);
-        }
     }
 }
 

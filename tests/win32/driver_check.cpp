@@ -277,9 +277,9 @@ void test_play_refusals()
     check::begin_case("play: largest request served, one byte more refused");
     std::vector<uint8_t> big(TORVEX_MAX_PLAY + 1, 0x10), big_status(TORVEX_MAX_PLAY + 1, 0xEE);
     returned = 0;
-    CHECK(DeviceIoControl(p.h, 0, big.data(), TORVEX_MAX_PLAY + 1, big_status.data(),
+    CHECK(DeviceIoControl(p.h, PLAY_CONTROL_CODE, big.data(), TORVEX_MAX_PLAY + 1, big_status.data(),
                           TORVEX_MAX_PLAY + 1, &returned, nullptr) == 0);
-    CHECK(DeviceIoControl(p.h, 0, big.data(), TORVEX_MAX_PLAY, big_status.data(),
+    CHECK(DeviceIoControl(p.h, PLAY_CONTROL_CODE, big.data(), TORVEX_MAX_PLAY, big_status.data(),
                           TORVEX_MAX_PLAY, &returned, nullptr) != 0);
     CHECK_EQ(returned, TORVEX_MAX_PLAY);
     // Every status byte was written (the simulated board only drives bit 6),
@@ -420,8 +420,8 @@ void test_hardware_configuration()
     }
     std::vector<uint8_t> in(8, 0x10), out(8, 0);
     DWORD returned = 0;
-    CHECK(DeviceIoControl(a, 0, in.data(), 8, out.data(), 4, &returned, nullptr) == 0);
-    CHECK(DeviceIoControl(a, 0, in.data(), 0, out.data(), 0, &returned, nullptr) == 0);
+    CHECK(DeviceIoControl(a, PLAY_CONTROL_CODE, in.data(), 8, out.data(), 4, &returned, nullptr) == 0);
+    CHECK(DeviceIoControl(a, PLAY_CONTROL_CODE, in.data(), 0, out.data(), 0, &returned, nullptr) == 0);
     CHECK(DeviceIoControl(a, 1, in.data(), 8, out.data(), 8, &returned, nullptr) == 0);
     CloseHandle(a);
 }

@@ -12,24 +12,24 @@
 # DLL flag that the MinGW link of a driver sets is allowed.
 # Exit status: 0 as expected, 1 otherwise, 2 cannot read the file.
 set -u
-objdump=$1 file=$2 kind=$3
+. "$(dirname "$0")/pe_headers.sh"
+kind=$3
 header=$("$objdump" -f "$file" 2>/dev/null) || { echo "FAIL: $objdump cannot read $file"; exit 2; }
-private=$("$objdump" -p "$file" 2>/dev/null) || { echo "FAIL: $objdump cannot read $file"; exit 2; }
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 has() { printf '%s\n' "$1" | grep -q "$2"; }
 # Size of data directory entry n (objdump: "Entry n <address> <size> <name>").
-directory_size() { printf '%s\n' "$private" | awk -v n="$1" '$1 == "Entry" && $2 == n { print $4 }'; }
+directory_size() { printf '%s\n' "$headers" | awk -v n="$1" '$1 == "Entry" && $2 == n { print $4 }'; }
 case $kind in
   native64) format=pei-x86-64 arch=i386:x86-64 magic=020b pe=PE32+ ;;
   *) format=pei-i386 arch=i386 magic=010b pe=PE32 ;;
 esac
 has "$header" "file format $format\$" || fail "not a $format file"
 has "$header" "^architecture: $arch," || fail "architecture is not $arch"
-has "$private" "^Magic[[:space:]]*$magic" || fail "optional header is not $pe (magic $magic)"
-subsystem=$(printf '%s\n' "$private" | sed -n 's/^Subsystem[[:space:]]*\([0-9a-fA-F]*\).*/\1/p')
+has "$headers" "^Magic[[:space:]]*$magic" || fail "optional header is not $pe (magic $magic)"
+subsystem=$(printf '%s\n' "$headers" | sed -n 's/^Subsystem[[:space:]]*\([0-9a-fA-F]*\).*/\1/p')
 is_dll=no
-has "$private" '^[[:space:]]*DLL$' && is_dll=yes
+has "$headers" '^[[:space:]]*DLL$' && is_dll=yes
 case $kind in
   dll)
     [ $is_dll = yes ] || fail "not a DLL"
@@ -39,7 +39,7 @@ case $kind in
     [ "$subsystem" = 00000003 ] || fail "subsystem $subsystem is not console (3)" ;;
   native|native64)
     [ "$subsystem" = 00000001 ] || fail "subsystem $subsystem is not native (1)"
-    has "$private" '^AddressOfEntryPoint[[:space:]]*0*[1-9a-fA-F]' || fail "entry address is 0"
+    has "$headers" '^AddressOfEntryPoint[[:space:]]*0*[1-9a-fA-F]' || fail "entry address is 0"
     case $(directory_size 5) in ''|00000000) fail "no base-relocation directory" ;; esac
     # Memory integrity loads no driver with a section both writable and executable.
     wx=$("$objdump" -h "$file" | awk '/^ *[0-9]+ / { name = $2; next }

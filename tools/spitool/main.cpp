@@ -24,7 +24,7 @@
 namespace spitool {
 namespace {
 
-const char TOOL_VERSION[] = "1.0";
+const char TOOL_VERSION[] = SPITOOL_VERSION;
 
 // ---------------------------------------------------------------- options
 

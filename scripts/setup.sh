@@ -11,7 +11,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   updated_arch=1
 fi
 
-for pkg in cmake make g++ libgtest-dev libbenchmark-dev valgrind locales \
+for pkg in cmake make g++ libgtest-dev libbenchmark-dev valgrind locales zip unzip \
            g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 \
            clang libclang-rt-14-dev sigrok-cli; do
   have_pkg "$pkg" || need+=("$pkg")

@@ -19,8 +19,9 @@ mkdir -p "$work"
 # link for programs, the plain link for linkers.
 version=$(sed -n 's/^Version: //p' "$lib/pkgconfig/spifns.pc")
 major=${version%%.*}
-[ -f "$lib/libspifns.so.$version" ] && [ ! -L "$lib/libspifns.so.$version" ] ||
+if [ ! -f "$lib/libspifns.so.$version" ] || [ -L "$lib/libspifns.so.$version" ]; then
   fail "no file libspifns.so.$version"
+fi
 [ "$(readlink "$lib/libspifns.so.$major")" = "libspifns.so.$version" ] || fail "libspifns.so.$major is not a link to libspifns.so.$version"
 [ "$(readlink "$lib/libspifns.so")" = "libspifns.so.$major" ] || fail "libspifns.so is not a link to libspifns.so.$major"
 readelf -d "$lib/libspifns.so.$version" | grep -q "(SONAME).*\[libspifns.so.$major\]" || fail "SONAME is not libspifns.so.$major"

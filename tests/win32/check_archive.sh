@@ -38,7 +38,7 @@ for script in driver/install-wine.sh driver/uninstall-wine.sh driver/sign-driver
 done
 
 x86=$objdump x64=x86_64-w64-mingw32-objdump
-check() { "$here/$@" || status=1; }
+check() { script=$1; shift; "$here/$script" "$@" || status=1; }
 check check_pe.sh "$x86" "$dir/spifns.dll" dll
 check check_exports.sh "$x86" "$dir/spifns.dll" "$@"
 # shellcheck disable=SC2086 # the import names are words

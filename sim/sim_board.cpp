@@ -1,19 +1,19 @@
 // Simulated board: decodes the chip-select lines of every output byte,
 // clocks the selected chip on LINE_CLK edges and reports its data-out line.
 //
-// Chip protocol, per frame (a frame lasts while the chip stays selected):
+// Chip protocol, per transaction (a transaction lasts while the chip stays selected):
 // - rising LINE_CLK edge: sample LINE_MOSI. The first 8 bits are the command
 //   byte, the next 16 the address, most significant bit first.
 // - falling LINE_CLK edge: put the next output bit on data-out. A read
 //   (command & 3 == 3) outputs, from the falling edge after the 24th rising
 //   edge on, the echo (command << 8 | address >> 8) and then the words from the
 //   address upward; the host samples each bit on the rising edge that follows.
-//   Outside a read the line goes to 0 at the first clock edge of the frame.
+//   Outside a read the line goes to 0 at the first clock edge of the transaction.
 // - a write (command & 3 == 2) stores every 16 further bits as one word, from
 //   the address upward. Both directions wrap at 0xFFFF.
 // - before the first clock edge the line shows the processor state: 1 while
 //   stopped, 0 while running.
-// A byte that changes the selection starts and ends frames but clocks
+// A byte that changes the selection starts and ends transactions but clocks
 // nobody: a chip takes the clock level of the byte that selects it as its
 // starting level, and a chip being deselected ignores that byte's edge.
 //
@@ -80,41 +80,41 @@ void reset_decoder(sim_chip *c)
     c->miso = c->stopped ? 1 : 0;
 }
 
-void start_frame(sim_board *b, uint8_t chip)
+void start_transaction(sim_board *b, uint8_t chip)
 {
     sim_chip *c = &b->chips[chip];
     c->selected = 1;
     reset_decoder(c);
     if (c->faults & SIM_FAULT_ABSENT)
         return;
-    b->stats.frames++;
+    b->stats.transactions++;
     uint32_t slot = b->log_count % SIM_LOG_SIZE;
-    sim_frame_log *e = &b->log[slot];
+    sim_transaction_log *e = &b->log[slot];
     e->chip = chip;
     e->command = 0;
     e->address = 0;
     e->bits = 0;
     e->words = 0;
     b->open_slot = slot;
-    b->frame_open = 1;
+    b->transaction_open = 1;
     b->log_count++;
 }
 
-void end_frame(sim_board *b, uint8_t chip)
+void end_transaction(sim_board *b, uint8_t chip)
 {
     b->chips[chip].selected = 0;
-    b->frame_open = 0;
+    b->transaction_open = 0;
 }
 
-sim_frame_log *open_entry(sim_board *b)
+sim_transaction_log *open_entry(sim_board *b)
 {
-    return b->frame_open ? &b->log[b->open_slot] : nullptr;
+    return b->transaction_open ? &b->log[b->open_slot] : nullptr;
 }
 
 void rising_edge(sim_board *b, sim_chip *c, uint8_t out)
 {
     uint32_t bit = (out & LINE_MOSI) ? 1u : 0u;
-    sim_frame_log *e = open_entry(b);
+    sim_transaction_log *e = open_entry(b);
     c->bit_index++;
     if (e)
         e->bits++;
@@ -127,9 +127,9 @@ void rising_edge(sim_board *b, sim_chip *c, uint8_t out)
             if (e)
                 e->command = c->command;
             if ((c->command & 3) == 3)
-                b->stats.read_frames++;
+                b->stats.read_transactions++;
             else if ((c->command & 3) == 2)
-                b->stats.write_frames++;
+                b->stats.write_transactions++;
         } else if (c->bit_index == HEADER_BITS) {
             c->address = (uint16_t)c->shift_in;
             c->cursor = c->address;
@@ -186,7 +186,7 @@ void falling_edge(sim_board *b, sim_chip *c)
             c->echo_done = 1;
         } else {
             b->stats.words_read++;
-            sim_frame_log *e = open_entry(b);
+            sim_transaction_log *e = open_entry(b);
             if (e)
                 e->words++;
         }
@@ -201,10 +201,10 @@ inline uint8_t step_changed(sim_board *b, uint8_t out)
     uint8_t sel = decode_selection(b->wiring, out);
     if (sel != b->sel) {
         if (b->sel != SIM_NO_CHIP)
-            end_frame(b, b->sel);
+            end_transaction(b, b->sel);
         b->sel = sel;
         if (sel != SIM_NO_CHIP)
-            start_frame(b, sel);
+            start_transaction(b, sel);
     } else if (sel != SIM_NO_CHIP && ((prev ^ out) & LINE_CLK)) {
         sim_chip *c = &b->chips[sel];
         if (!(c->faults & SIM_FAULT_ABSENT)) {
@@ -265,7 +265,7 @@ int sim_board_play(void *context, const uint8_t *out, uint8_t *status, uint32_t 
     return 1;
 }
 
-uint32_t sim_board_recent_frames(const sim_board *board, sim_frame_log *dst, uint32_t max)
+uint32_t sim_board_recent_transactions(const sim_board *board, sim_transaction_log *dst, uint32_t max)
 {
     uint32_t have = board->log_count < SIM_LOG_SIZE ? board->log_count : (uint32_t)SIM_LOG_SIZE;
     uint32_t n = max < have ? max : have;
@@ -284,7 +284,7 @@ void sim_board_reset_stats(sim_board *board)
     for (size_t i = 0; i < sizeof(board->log); i++)
         l[i] = 0;
     board->log_count = 0;
-    board->frame_open = 0;
+    board->transaction_open = 0;
     board->open_slot = 0;
 }
 

@@ -25,30 +25,31 @@ enum : uint32_t {
 
 enum { SIM_LOG_SIZE = 64 };
 
-// What a chip saw in one frame, for tests and tools. The entry of the frame
-// in progress is kept up to date while it runs.
-struct sim_frame_log {
+// What a chip saw in one transaction (the period while it stays selected),
+// for tests and tools. The entry of the transaction in progress is kept up
+// to date while it runs.
+struct sim_transaction_log {
     uint8_t chip;
     uint8_t command;    // command byte (valid when bits >= 8)
     uint16_t address;   // valid when bits >= 24
-    uint32_t bits;      // rising clock edges (bits sampled) in the frame
-    uint32_t words;     // data words read or written in the frame
+    uint32_t bits;      // rising clock edges (bits sampled) in the transaction
+    uint32_t words;     // data words read or written in the transaction
 };
 
 struct sim_stats {
-    uint32_t frames;        // frames started (chip became selected)
-    uint32_t read_frames;   // frames whose command was a read
-    uint32_t write_frames;  // frames whose command was a write
-    uint32_t words_read;    // data words sent in full by chips (echo not counted)
-    uint32_t words_written; // data words stored by chips
-    uint64_t bytes;         // output bytes stepped
+    uint32_t transactions;       // transactions started (chip became selected)
+    uint32_t read_transactions;  // transactions whose command was a read
+    uint32_t write_transactions; // transactions whose command was a write
+    uint32_t words_read;         // data words sent in full by chips (echo not counted)
+    uint32_t words_written;      // data words stored by chips
+    uint64_t bytes;              // output bytes stepped
 };
 
 struct sim_chip {
     uint16_t mem[SIM_MEM_WORDS];
     uint8_t stopped; // processor state: 1 stopped, 0 running
     uint32_t faults;
-    // Frame decoder state (private to sim_board.cpp).
+    // Transaction decoder state (private to sim_board.cpp).
     uint8_t selected;
     uint8_t miso;
     uint32_t bit_index;
@@ -68,11 +69,11 @@ struct sim_board {
     uint8_t last_out;   // previous output byte, for edge detection
     sim_chip chips[SIM_MAX_CHIPS];
     sim_stats stats;
-    sim_frame_log log[SIM_LOG_SIZE]; // ring of the most recent frames
-    uint32_t log_count;              // frames logged in total
+    sim_transaction_log log[SIM_LOG_SIZE]; // ring of the most recent transactions
+    uint32_t log_count;              // transactions logged in total
     // Decoder state (private to sim_board.cpp).
     uint8_t sel;        // chip selected by last_out, SIM_NO_CHIP for none
-    uint8_t frame_open; // log[open_slot] belongs to the frame in progress
+    uint8_t transaction_open; // log[open_slot] belongs to the transaction in progress
     uint32_t open_slot;
 };
 
@@ -82,8 +83,8 @@ enum : uint8_t { SIM_NO_CHIP = 0xFF };
 // running, memory zeroed, no faults; direct wiring has chips 0 and 1.
 // The previous line state is taken as 0x10 (the library's load state). A chip
 // that this state selects (chip 0 in direct wiring, channel 8 when
-// multiplexed) counts as selected since power-up: it is in a frame with no
-// clock edge yet, but that frame is neither counted nor logged.
+// multiplexed) counts as selected since power-up: it is in a transaction with no
+// clock edge yet, but that transaction is neither counted nor logged.
 // wiring, idle_level and each chip's stopped and faults may be changed
 // directly between calls; they take effect at the next output byte.
 void sim_board_init(sim_board *board, uint8_t wiring);
@@ -98,12 +99,12 @@ uint8_t sim_board_step(sim_board *board, uint8_t out);
 // The signature matches simport_play_fn so a board can be attached directly.
 int sim_board_play(void *board, const uint8_t *out, uint8_t *status, uint32_t n);
 
-// The most recent frame logs, newest last: copies up to max entries and
+// The most recent transaction logs, newest last: copies up to max entries and
 // returns how many were copied (at most SIM_LOG_SIZE).
-uint32_t sim_board_recent_frames(const sim_board *board, sim_frame_log *dst, uint32_t max);
+uint32_t sim_board_recent_transactions(const sim_board *board, sim_transaction_log *dst, uint32_t max);
 
-// Clears the statistics and the frame log; chips, memory and line state stay.
-// A frame in progress goes on unlogged.
+// Clears the statistics and the transaction log; chips, memory and line state stay.
+// A transaction in progress goes on unlogged.
 void sim_board_reset_stats(sim_board *board);
 
 // The chip that the current line state selects, or -1 for none.

@@ -9,8 +9,7 @@ using SequenceTest = BoardTest;
 TEST_F(SequenceTest, TypicalRequestEndToEnd)
 {
     // The board stands on port 1 but the library starts with no port open.
-    close_port();
-    frame_reset_state();
+    reset_library();
     drv->call_sizes.clear();
     chip().mem[0x1000] = 0xCAFE;
     chip().mem[0x1001] = 0x0042;
@@ -67,10 +66,10 @@ TEST_F(SequenceTest, TransfersAreFramedByTwoPulses)
     EXPECT_EQ(spifns_sequence(records, 2), 0);
     EXPECT_EQ(drv->call_sizes.size(), (3u + 4) + (0u + 5));
     EXPECT_EQ(chip().mem[0x22], 9);
-    sim_frame_log frames[2];
-    ASSERT_EQ(sim_board_recent_frames(&drv->board, frames, 2), 2u);
-    EXPECT_EQ(frames[0].words, 3u);
-    EXPECT_EQ(frames[1].command, 0x03);
+    sim_transaction_log log[2];
+    ASSERT_EQ(sim_board_recent_transactions(&drv->board, log, 2), 2u);
+    EXPECT_EQ(log[0].words, 3u);
+    EXPECT_EQ(log[1].command, 0x03);
 }
 
 TEST_F(SequenceTest, FailuresNeverStopTheWalkAndTheLastOneIsReported)
@@ -122,7 +121,6 @@ TEST_F(SequenceTest, SettingsApplyToLaterRecordsOfTheSameArray)
 TEST_F(SequenceTest, RecordWithWordsButNoBufferFailsWithoutTouchingThePort)
 {
     capture_trace();
-    last_error();
     const seq_record records[2] = {transfer(SEQ_READ, 0x10, 2, nullptr), transfer(SEQ_WRITE, 0x10, 1, nullptr)};
     EXPECT_EQ(spifns_sequence(records, 2), 1);
     EXPECT_TRUE(drv->call_sizes.empty());

@@ -136,10 +136,10 @@ protected:
     void init(uint8_t wiring) { sim_board_init(board_.get(), wiring); }
     void SetUp() override { init(SIM_WIRING_DIRECT); }
 
-    std::vector<sim_frame_log> frames()
+    std::vector<sim_transaction_log> transactions()
     {
-        std::vector<sim_frame_log> v(SIM_LOG_SIZE);
-        v.resize(sim_board_recent_frames(board_.get(), v.data(), SIM_LOG_SIZE));
+        std::vector<sim_transaction_log> v(SIM_LOG_SIZE);
+        v.resize(sim_board_recent_transactions(board_.get(), v.data(), SIM_LOG_SIZE));
         return v;
     }
 };
@@ -175,12 +175,12 @@ TEST_F(SimBoardTest, WriteThenReadRoundTripsAtEachPeriod)
     EXPECT_EQ(got, (std::vector<uint16_t>{0x1111, 0x2222}));
 }
 
-TEST_F(SimBoardTest, StatsAndLogDescribeEachFrame)
+TEST_F(SimBoardTest, StatsAndLogDescribeEachTransaction)
 {
     host_.write(0x1234, {1, 2, 3});
     std::vector<uint16_t> got;
     ASSERT_TRUE(host_.read(0x1234, 2, &got));
-    auto log = frames(); // each cs_pulse deselects: two frames
+    auto log = transactions(); // each cs_pulse deselects: two transactions
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].chip, 0);
     EXPECT_EQ(log[0].command, 0x02);
@@ -193,24 +193,24 @@ TEST_F(SimBoardTest, StatsAndLogDescribeEachFrame)
     EXPECT_EQ(log[1].bits, 24u + 16 + 32 - 1);
     EXPECT_EQ(log[1].words, 2u);
     const sim_stats &st = board_->stats;
-    EXPECT_EQ(st.frames, 2u);
-    EXPECT_EQ(st.write_frames, 1u);
-    EXPECT_EQ(st.read_frames, 1u);
+    EXPECT_EQ(st.transactions, 2u);
+    EXPECT_EQ(st.write_transactions, 1u);
+    EXPECT_EQ(st.read_transactions, 1u);
     EXPECT_EQ(st.words_written, 3u);
     EXPECT_EQ(st.words_read, 2u);
 
     sim_board_reset_stats(board_.get());
-    EXPECT_TRUE(frames().empty());
+    EXPECT_TRUE(transactions().empty());
     EXPECT_EQ(st.bytes, 0u);
-    // The ring keeps the newest frames, oldest first.
+    // The ring keeps the newest transactions, oldest first.
     for (int i = 0; i < SIM_LOG_SIZE + 3; i++)
         host_.write((uint16_t)i, {});
-    log = frames();
+    log = transactions();
     ASSERT_EQ(log.size(), (size_t)SIM_LOG_SIZE);
     EXPECT_EQ(log.front().address, 3);
     EXPECT_EQ(log.back().address, SIM_LOG_SIZE + 2);
-    sim_frame_log two[2];
-    ASSERT_EQ(sim_board_recent_frames(board_.get(), two, 2), 2u);
+    sim_transaction_log two[2];
+    ASSERT_EQ(sim_board_recent_transactions(board_.get(), two, 2), 2u);
     EXPECT_EQ(two[1].address, SIM_LOG_SIZE + 2);
 }
 
@@ -233,11 +233,11 @@ TEST_F(SimBoardTest, CommandDecodingUsesTheLowTwoBits)
     EXPECT_EQ(got[0], 0x0F0F);
     // Write command bits with bit 0 set make the command a read.
     host_.write(0x7F00, {0x1111}, 0x03);
-    // Low bits 01 (or 00): the rest of the frame is ignored.
+    // Low bits 01 (or 00): the rest of the transaction is ignored.
     host_.write(0x7F00, {0x2222}, 0x01);
     EXPECT_EQ(host_.shift(0, 16, false) & 0xFFFF, 0u);
     EXPECT_EQ(board_->chips[0].mem[0x7F00], 0x0F0F);
-    EXPECT_EQ(board_->stats.read_frames + board_->stats.write_frames, 3u);
+    EXPECT_EQ(board_->stats.read_transactions + board_->stats.write_transactions, 3u);
 }
 
 TEST_F(SimBoardTest, DirectChipOneNeedsCsAndSel2High)
@@ -246,7 +246,7 @@ TEST_F(SimBoardTest, DirectChipOneNeedsCsAndSel2High)
     host_.write(0x0040, {0xBEEF});
     EXPECT_EQ(board_->chips[1].mem[0x0040], 0xBEEF);
     EXPECT_EQ(board_->chips[0].mem[0x0040], 0);
-    // Chip 1 stays selected through the trailer's clocks; the next frame
+    // Chip 1 stays selected through the trailer's clocks; the next transaction
     // still decodes.
     std::vector<uint16_t> got;
     for (int i = 0; i < 2; i++) {
@@ -278,26 +278,26 @@ TEST_F(SimBoardTest, MuxSelectsOnlyTheChannelsChip)
     EXPECT_EQ(got[0], 0x0505);
     host_.write(0x2001, {0x5555});
     EXPECT_EQ(board_->chips[4].mem[0x2001], 0);
-    EXPECT_EQ(frames().back().chip, 5);
+    EXPECT_EQ(transactions().back().chip, 5);
 
-    // Switching channels with chip select held low moves the frame to the
+    // Switching channels with chip select held low moves the transaction to the
     // new chip without clocking either: the byte that selects chip 16 with
     // the clock falling still shows its stopped level, and the switch shift
     // gives it 2 bits.
     board_->chips[16].stopped = 1;
     EXPECT_EQ(host_.select_channel(16), 0x4u);
-    EXPECT_EQ(frames().back().chip, 16);
-    EXPECT_EQ(frames().back().bits, 2u);
-    EXPECT_EQ(frames()[frames().size() - 2].bits, 24u + 16);
+    EXPECT_EQ(transactions().back().chip, 16);
+    EXPECT_EQ(transactions().back().bits, 2u);
+    EXPECT_EQ(transactions()[transactions().size() - 2].bits, 24u + 16);
 
-    // Channels above 16 select nobody: the idle level, no frame.
+    // Channels above 16 select nobody: the idle level, no transaction.
     board_->idle_level = 1;
-    uint32_t before = board_->stats.frames;
+    uint32_t before = board_->stats.transactions;
     host_.select_channel(17);
     host_.cs_pulse();
     EXPECT_EQ(host_.shift(0x03, 8, false), 0x1FFu);
     EXPECT_EQ(sim_board_selected_chip(board_.get()), -1);
-    EXPECT_EQ(board_->stats.frames, before);
+    EXPECT_EQ(board_->stats.transactions, before);
 }
 
 TEST_F(SimBoardTest, FaultsShowOnDataOut)
@@ -332,8 +332,8 @@ TEST_F(SimBoardTest, FaultsShowOnDataOut)
     board_->idle_level = 1;
     EXPECT_FALSE(host_.read(0x1000, 1, &got, &echo));
     EXPECT_EQ(echo, 0xFFFF);
-    EXPECT_EQ(board_->stats.frames, 0u);
-    EXPECT_TRUE(frames().empty());
+    EXPECT_EQ(board_->stats.transactions, 0u);
+    EXPECT_TRUE(transactions().empty());
 }
 
 TEST_F(SimBoardTest, PlayTakesLevelsChangedBetweenCallsAndRefusesNullBuffers)

@@ -68,11 +68,11 @@ TEST_F(TransferTest, CommandBitsAreOredIntoTheCommandBytes)
     ASSERT_EQ(write_words(0x300, 1, &word), 0);
     ASSERT_TRUE(cs_pulse());
     ASSERT_EQ(read_words(0x300, 1, &word), 0);
-    sim_frame_log frames[4];
-    ASSERT_GE(sim_board_recent_frames(&drv->board, frames, 4), 2u);
-    uint32_t n = sim_board_recent_frames(&drv->board, frames, 4);
-    EXPECT_EQ(frames[n - 2].command, 0x82);
-    EXPECT_EQ(frames[n - 1].command, 0x7F);
+    sim_transaction_log log[4];
+    ASSERT_GE(sim_board_recent_transactions(&drv->board, log, 4), 2u);
+    uint32_t n = sim_board_recent_transactions(&drv->board, log, 4);
+    EXPECT_EQ(log[n - 2].command, 0x82);
+    EXPECT_EQ(log[n - 1].command, 0x7F);
 }
 
 TEST_F(TransferTest, EchoMismatchFailsWithTheReadAddress)

@@ -85,15 +85,15 @@ using torvex::mem_write;
 using torvex::reset_board;
 using torvex::stats;
 
-// Builds SPI frames by hand, one output byte per half clock: the clock falls
+// Builds SPI transactions by hand, one output byte per half clock: the clock falls
 // with the new data bit and rises with it unchanged; the board samples on the
 // rising edge and the status byte of that rising byte carries the chip's bit.
-struct frame {
+struct transaction {
     std::vector<uint8_t> out;
     std::vector<size_t> sample_at; // index of each bit's rising byte
     uint8_t select;                // line byte that selects the chip, clock low
 
-    explicit frame(uint8_t select_lines) : select(select_lines)
+    explicit transaction(uint8_t select_lines) : select(select_lines)
     {
         out.push_back(static_cast<uint8_t>(select | 0x01 | 0x80)); // nobody selected
         out.push_back(static_cast<uint8_t>((select | 0x01) & ~0x02)); // still nobody (direct wiring)
@@ -152,11 +152,11 @@ void test_configured_ports()
 
     check::begin_case("registry: processor state of port 4 chip 0 (stopped)");
     {
-        // Before the first clock of a frame the data-out line shows the
+        // Before the first clock of a transaction the data-out line shows the
         // processor state: 1 stopped (port 4 chip 0), 0 running (port 1).
         port_handle p4(4), p1(1);
         CHECK(p4.ok() && p1.ok());
-        frame f(0x10);
+        transaction f(0x10);
         std::vector<uint8_t> st;
         CHECK(play(p4.h, f.out, st));
         CHECK_EQ(st.back() & 0x40, 0x40);
@@ -282,14 +282,14 @@ void test_play_refusals()
     CHECK_EQ(big_status[TORVEX_MAX_PLAY], 0xEE);
 }
 
-void test_frames_through_board()
+void test_transactions_through_board()
 {
-    check::begin_case("play: a write frame lands in chip 0's memory");
+    check::begin_case("play: a write transaction lands in chip 0's memory");
     {
         CHECK(reset_board(1, 0));
         port_handle p(1);
         CHECK(p.ok());
-        frame f(0x10);
+        transaction f(0x10);
         f.bits(0x02, 8);
         f.bits(0x1234, 16);
         f.bits(0xBEEF, 16);
@@ -303,13 +303,13 @@ void test_frames_through_board()
         CHECK_EQ(stats(1).words_written, 2);
     }
 
-    check::begin_case("play: a read frame returns echo and memory on status bit 6");
+    check::begin_case("play: a read transaction returns echo and memory on status bit 6");
     {
         CHECK(reset_board(1, 0));
         CHECK(mem_write(1, 0, 0xFF00, {0xA5C3, 0x0F0F}));
         port_handle p(1);
         CHECK(p.ok());
-        frame f(0x10);
+        transaction f(0x10);
         f.bits(0x03, 8);
         f.bits(0xFF00, 16);
         f.bits(0, 16 * 3);
@@ -326,7 +326,7 @@ void test_frames_through_board()
         CHECK(reset_board(2, 1));
         port_handle p(2);
         CHECK(p.ok());
-        frame f(static_cast<uint8_t>(5 << 1));
+        transaction f(static_cast<uint8_t>(5 << 1));
         f.bits(0x02, 8);
         f.bits(0x0040, 16);
         f.bits(0x5555, 16);
@@ -459,7 +459,7 @@ int main(int argc, char **argv)
         test_reopen_after_close();
         test_probe_write();
         test_play_refusals();
-        test_frames_through_board();
+        test_transactions_through_board();
         test_control_device();
     }
     return check::finish("driver_check");

@@ -117,7 +117,7 @@ void typical_request()
     CHECK_EQ(during.probes - before.probes, 1);
     // A read record of n words is n + 5 control calls.
     CHECK_EQ(during.plays - before.plays, 7);
-    CHECK_EQ(during.read_frames - before.read_frames, 1);
+    CHECK_EQ(during.read_transactions - before.read_transactions, 1);
     std::string message;
     CHECK_EQ(lib.last_error(&message), 0x100);
     lib.close();
@@ -231,12 +231,12 @@ void processor_probe()
         return;
     CHECK_EQ(lib.xap_stopped(), -1); // no port yet
     CHECK_EQ(lib.set("SPIPORT", "4"), 0); // chip 0 stopped (registry)
-    const uint32_t reads_before = torvex::stats(4).read_frames;
+    const uint32_t reads_before = torvex::stats(4).read_transactions;
     CHECK_EQ(lib.xap_stopped(), 1);
-    CHECK_EQ(torvex::stats(4).read_frames - reads_before, 1); // the confirming read
+    CHECK_EQ(torvex::stats(4).read_transactions - reads_before, 1); // the confirming read
     CHECK_EQ(lib.set("SPIPORT", "1"), 0); // chip 0 running
     CHECK_EQ(lib.xap_stopped(), 0);
-    CHECK_EQ(torvex::stats(1).read_frames, 0);
+    CHECK_EQ(torvex::stats(1).read_transactions, 0);
 
     CHECK(torvex::set_chip(4, 0, TORVEX_KEEP, 0x2)); // echo with its low bit inverted
     seq_record slow[2] = {setvar("SPIPORT", "4"), setvar("SPICLOCK", "10")};

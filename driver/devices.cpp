@@ -1,0 +1,180 @@
+// Device objects of the driver, and the requests of the port devices: the
+// exclusive open, the arming probe byte and the play request.
+#include "torvex.h"
+
+// Creates \Device\<base><n> (or \Device\<base> when not numbered) with a
+// zeroed extension; the caller fills the extension, then publishes it.
+// Exclusive devices are opened by one handle at a time: Windows' I/O manager
+// refuses a second open before the driver sees it.
+PDEVICE_OBJECT create_device(PDRIVER_OBJECT driver, ULONG extension_size, const WCHAR *base,
+                             bool numbered, ULONG number, bool exclusive, UNICODE_STRING *device_name,
+                             WCHAR *name_buffer, size_t cap)
+{
+    size_t n = append_text(name_buffer, 0, cap, L"\\Device\\");
+    n = append_text(name_buffer, n, cap, base);
+    if (numbered)
+        n = append_decimal(name_buffer, n, cap, number);
+    set_unicode(device_name, name_buffer, n, cap);
+
+    PDEVICE_OBJECT device = nullptr;
+    if (!NT_SUCCESS(IoCreateDevice(driver, extension_size, device_name, FILE_DEVICE_UNKNOWN,
+                                   FILE_DEVICE_SECURE_OPEN, exclusive ? TRUE : FALSE, &device)))
+        return nullptr;
+    RtlZeroMemory(device->DeviceExtension, extension_size);
+    return device;
+}
+
+// Makes the \DosDevices link (kept in link_name/link_buffer for unload) and
+// opens the device for requests. On failure the device is deleted.
+bool publish_device(PDEVICE_OBJECT device, UNICODE_STRING *device_name, const WCHAR *link_base,
+                    bool numbered, ULONG number, UNICODE_STRING *link_name, WCHAR *link_buffer,
+                    size_t link_cap)
+{
+    size_t m = append_text(link_buffer, 0, link_cap, L"\\DosDevices\\");
+    m = append_text(link_buffer, m, link_cap, link_base);
+    if (numbered)
+        m = append_decimal(link_buffer, m, link_cap, number);
+    UNICODE_STRING link;
+    set_unicode(&link, link_buffer, m, link_cap);
+    if (!NT_SUCCESS(IoCreateSymbolicLink(&link, device_name)))
+        return false;
+    *link_name = link;
+    device->Flags |= DO_BUFFERED_IO;
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+    return true;
+}
+
+void delete_device(PDEVICE_OBJECT device)
+{
+    if (device == nullptr)
+        return;
+    const ULONG kind = *static_cast<const ULONG *>(device->DeviceExtension);
+    if (kind == KIND_PORT) {
+        auto *ext = static_cast<port_ext *>(device->DeviceExtension);
+        if (ext->link_name.Buffer != nullptr)
+            IoDeleteSymbolicLink(&ext->link_name);
+        backend_free(ext);
+    } else if (kind == KIND_CONTROL) {
+        auto *ext = static_cast<control_ext *>(device->DeviceExtension);
+        if (ext->link_name.Buffer != nullptr)
+            IoDeleteSymbolicLink(&ext->link_name);
+    }
+    IoDeleteDevice(device);
+}
+
+// Creates port n's device with its back end; false when the port cannot be
+// served (bad I/O base, registers shared with another port, no memory).
+bool add_port(PDRIVER_OBJECT driver, HANDLE key, ULONG port, bool refuse_probe)
+{
+    UNICODE_STRING device_name;
+    WCHAR device_text[48];
+    PDEVICE_OBJECT device = create_device(driver, sizeof(port_ext), L"Torvex", true, port, true,
+                                          &device_name, device_text, 48);
+    if (device == nullptr)
+        return false;
+    auto *ext = static_cast<port_ext *>(device->DeviceExtension);
+    ext->kind = KIND_PORT;
+    KeInitializeMutex(&ext->lock, 0);
+    ext->refuse_probe = refuse_probe;
+    if (!backend_init(ext, key, port) ||
+        !publish_device(device, &device_name, L"TORVEX", true, port, &ext->link_name,
+                        ext->link_buffer, 32)) {
+        delete_device(device);
+        return false;
+    }
+    g_driver.ports[port] = device;
+    return true;
+}
+
+request request_of(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
+{
+    request r;
+    r.buffer = static_cast<uint8_t *>(irp->AssociatedIrp.SystemBuffer);
+    r.in_length = sp->Parameters.DeviceIoControl.InputBufferLength;
+    r.out_length = sp->Parameters.DeviceIoControl.OutputBufferLength;
+    r.info = info;
+    return r;
+}
+
+NTSTATUS port_create(port_ext *ext, PIO_STACK_LOCATION sp)
+{
+    if (ext->open) {
+        ++ext->stats.open_refusals;
+        return STATUS_SHARING_VIOLATION;
+    }
+    ext->open = true;
+    ext->owner = sp->FileObject;
+    ext->armed = false;
+    ++ext->stats.opens;
+    return STATUS_SUCCESS;
+}
+
+void port_close(port_ext *ext, PIO_STACK_LOCATION sp)
+{
+    if (ext->open && sp->FileObject == ext->owner) {
+        ext->open = false;
+        ext->owner = nullptr;
+        ext->armed = false;
+    }
+}
+
+static bool is_owner(const port_ext *ext, PIO_STACK_LOCATION sp)
+{
+    return ext->open && sp->FileObject == ext->owner;
+}
+
+NTSTATUS port_write(port_ext *ext, PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
+{
+    const auto *data = static_cast<const UCHAR *>(irp->AssociatedIrp.SystemBuffer);
+    const bool probe_byte = sp->Parameters.Write.Length == 1 && data != nullptr && data[0] == OPEN_PROBE_BYTE;
+    // The port belongs to the first handle that arms it: a probe byte claims
+    // a port that is free or held only by an open that never armed it (Wine
+    // can deliver opens and closes out of order; README.md, Open).
+    if (probe_byte && !ext->refuse_probe && (!ext->open || (!ext->armed && ext->owner != sp->FileObject))) {
+        ext->open = true;
+        ext->owner = sp->FileObject;
+        ext->armed = false;
+        ++ext->stats.opens;
+    }
+    if (!is_owner(ext, sp) || ext->refuse_probe || !probe_byte) {
+        ++ext->stats.probe_refusals;
+        return ext->refuse_probe ? STATUS_DEVICE_NOT_READY : STATUS_INVALID_PARAMETER;
+    }
+    ext->armed = true;
+    ++ext->stats.probes;
+    *info = 1;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS port_control(port_ext *ext, PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
+{
+    const request r = request_of(irp, sp, info);
+    if (sp->Parameters.DeviceIoControl.IoControlCode != PLAY_CONTROL_CODE) {
+        ++ext->stats.play_refusals;
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    if (!is_owner(ext, sp) || !ext->armed) {
+        ++ext->stats.play_refusals;
+        return STATUS_DEVICE_NOT_READY;
+    }
+    if (r.in_length == 0 || r.in_length != r.out_length || r.in_length > TORVEX_MAX_PLAY ||
+        r.buffer == nullptr) {
+        ++ext->stats.play_refusals;
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (ext->fail_pending > 0) {
+        --ext->fail_pending;
+        ++ext->stats.plays_failed;
+        return STATUS_IO_DEVICE_ERROR;
+    }
+    // One system buffer holds the input and receives the output; the play
+    // loop reads each byte before it stores its status.
+    backend_play(ext, r.buffer, r.buffer, r.in_length);
+    ++ext->stats.plays;
+    const ULONG low = ext->stats.play_bytes_low + r.in_length;
+    if (low < ext->stats.play_bytes_low)
+        ++ext->stats.play_bytes_high;
+    ext->stats.play_bytes_low = low;
+    *r.info = r.in_length;
+    return STATUS_SUCCESS;
+}

@@ -6,7 +6,7 @@
 # cmake --install <build> [--prefix <dir>] [--component <name>] installs:
 #   spifns_runtime      the shared library: libspifns.so.1 and the file it names
 #                       (libspifns.so.1.0.0), or spifns.dll
-#   spifns_development  spifns.h, the libspifns.so link, the CMake package
+#   spifns_development  spifns.h, spifns_exports.h, the libspifns.so link, the CMake package
 #                       (find_package(spifns) -> spifns::spifns) and spifns.pc
 #   spifns_simport      simport.h, the attach API of the simulated port drivers
 #                       that the native library serves in place of a port driver
@@ -67,9 +67,10 @@ function(spifns_packaging)
       LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT spifns_runtime
               NAMELINK_COMPONENT spifns_development
       ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT spifns_development)
-    # spifns_wire.h stays private: it is the line and status bit layout that the
-    # library and the port driver share, and spifns.h does not need it.
-    install(FILES ${PROJECT_SOURCE_DIR}/include/spifns.h
+    # spifns_exports.h lists the exports for hosts that resolve them by name.
+    # spifns_wire.h stays private: it is the line and status bit layout that
+    # the library and the port driver share, and spifns.h does not need it.
+    install(FILES ${PROJECT_SOURCE_DIR}/include/spifns.h ${PROJECT_SOURCE_DIR}/include/spifns_exports.h
       DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT spifns_development)
     if(NOT WIN32)
       install(FILES ${PROJECT_SOURCE_DIR}/include/simport.h

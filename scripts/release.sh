@@ -40,7 +40,7 @@ rm -rf "$stage" "$out/$name.zip"
 mkdir -p "$stage/driver" "$stage/include" "$stage/docs"
 # Every file is named here, so a missing one stops the release.
 cp build/mingw32/src/spifns.dll build/mingw32/src/spitool.exe README.md LICENSE CHANGELOG.md "$stage/"
-cp include/spifns.h "$stage/include/"
+cp include/spifns.h include/spifns_exports.h "$stage/include/"
 cp docs/spitool.md "$stage/docs/"
 cp build/mingw32/driver/torvex.sys build/mingw64/driver/torvex64.sys \
    driver/install.cmd driver/uninstall.cmd driver/install-wine.sh driver/uninstall-wine.sh \

@@ -25,7 +25,7 @@ fi
 [ "$(readlink "$lib/libspifns.so.$major")" = "libspifns.so.$version" ] || fail "libspifns.so.$major is not a link to libspifns.so.$version"
 [ "$(readlink "$lib/libspifns.so")" = "libspifns.so.$major" ] || fail "libspifns.so is not a link to libspifns.so.$major"
 readelf -d "$lib/libspifns.so.$version" | grep -q "(SONAME).*\[libspifns.so.$major\]" || fail "SONAME is not libspifns.so.$major"
-for h in spifns.h simport.h; do
+for h in spifns.h spifns_exports.h simport.h; do
   [ -f "$prefix/include/$h" ] || fail "include/$h not installed"
 done
 [ ! -e "$prefix/include/spifns_wire.h" ] || fail "the private spifns_wire.h was installed"

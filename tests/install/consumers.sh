@@ -28,7 +28,6 @@ readelf -d "$lib/libspifns.so.$version" | grep -q "(SONAME).*\[libspifns.so.$maj
 for h in spifns.h spifns_exports.h simport.h; do
   [ -f "$prefix/include/$h" ] || fail "include/$h not installed"
 done
-[ ! -e "$prefix/include/spifns_wire.h" ] || fail "the private spifns_wire.h was installed"
 
 # Installed, spitool finds the library in the library directory.
 probe=$("$prefix/bin/spitool" --sim probe 2>&1) || true

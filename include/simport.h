@@ -14,13 +14,10 @@
 #ifndef SIMPORT_H
 #define SIMPORT_H
 
-#include <stdint.h>
+#include "spifns.h"
 
-#if defined(_WIN32)
-#define SIMPORT_API
-#else
-#define SIMPORT_API __attribute__((visibility("default")))
-#endif
+/* Exported from the library like its own functions. */
+#define SIMPORT_API SPIFNS_API
 
 #ifdef __cplusplus
 extern "C" {

@@ -17,7 +17,7 @@ junit_count() { sed -n "s/^[[:space:]]*$1=\"\([0-9]*\)\".*/\1/p" "$junit" 2>/dev
 total_pass=0
 total_fail=0
 failed_presets=()
-for preset in native asan mingw32 fuzz; do
+for preset in native asan mingw32 mingw64 fuzz; do
   echo "=== $preset: configure and build"
   if ! cmake --preset "$preset" >"build/$preset.log" 2>&1; then
     cat "build/$preset.log"; failed_presets+=("$preset"); total_fail=$((total_fail + 1)); continue

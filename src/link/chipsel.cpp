@@ -10,7 +10,8 @@ constexpr int64_t MUX_SETTLE_MS = 5;
 
 extern "C" SPIFNS_API void SPIFNS_CALL spifns_chip_select(int chip_number)
 {
-    link_state.line_byte = static_cast<uint8_t>((link_state.line_byte & 0xD3) | LINE_AUX);
+    // Direct selection: the channel lines other than SEL2 low, AUX high.
+    link_state.line_byte = static_cast<uint8_t>((link_state.line_byte & ~(MUX_CHANNEL & ~LINE_SEL2)) | LINE_AUX);
     link_state.mux_mode = 0;
     link_state.chip_config = chip_number;
     link_state.spimul_value = chip_number;

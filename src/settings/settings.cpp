@@ -27,6 +27,14 @@ static char reply_clock[64];
 static char reply_maxclock[24];
 static const char reply_empty[] = "";
 
+// Formats an integer reply into its variable's buffer.
+template <size_t N>
+static const char *integer_reply(char (&buffer)[N], int32_t value)
+{
+    snprintf(buffer, N, "%d", static_cast<int>(value));
+    return buffer;
+}
+
 // The largest single-precision value that does not round to infinity is
 // below this bound: 2^128 - 2^103, the midpoint between FLT_MAX and 2^128.
 constexpr double FLOAT_OVERFLOW_BOUND = 340282356779733661637539395458142568448.0;
@@ -159,14 +167,11 @@ SPIFNS_API const char *SPIFNS_CALL spifns_getvar(const char *name)
         return reply_empty;
     switch (find_variable(name)) {
     case VAR_PORT:
-        snprintf(reply_port, sizeof reply_port, "%d", static_cast<int>(link_state.port_number));
-        return reply_port;
+        return integer_reply(reply_port, link_state.port_number);
     case VAR_MUL:
-        snprintf(reply_mul, sizeof reply_mul, "%d", static_cast<int>(link_state.spimul_value));
-        return reply_mul;
+        return integer_reply(reply_mul, link_state.spimul_value);
     case VAR_SHIFTPERIOD:
-        snprintf(reply_shiftperiod, sizeof reply_shiftperiod, "%d", static_cast<int>(link_state.shift_period));
-        return reply_shiftperiod;
+        return integer_reply(reply_shiftperiod, static_cast<int32_t>(link_state.shift_period));
     case VAR_CLOCK:
         format_fixed6(reply_clock, sizeof reply_clock, CLOCK_FACTOR / static_cast<double>(link_state.shift_period));
         return reply_clock;

@@ -24,14 +24,19 @@ static int digit_value(char c)
     return 99;
 }
 
+static const char *skip_space(const char *p)
+{
+    while (is_space(*p))
+        p++;
+    return p;
+}
+
 // Reads like strtol with base 0: white space, a sign, then "0x" for hex, a
 // leading 0 for octal, decimal otherwise; stops at the first character that
 // does not fit; no digits gives 0; out of range gives the nearer limit.
 int32_t text_to_int32(const char *text)
 {
-    const char *p = text;
-    while (is_space(*p))
-        p++;
+    const char *p = skip_space(text);
     bool negative = false;
     if (*p == '+' || *p == '-')
         negative = *p++ == '-';
@@ -72,9 +77,7 @@ static const char *locale_point()
 // spells it, so the C library rounds it and no locale changes its meaning.
 double text_to_double(const char *text)
 {
-    const char *p = text;
-    while (is_space(*p))
-        p++;
+    const char *p = skip_space(text);
     const char *start = p;
     if (*p == '+' || *p == '-')
         p++;

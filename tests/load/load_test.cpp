@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "load_replies.h"
 #include "spifns.h"
 #include "spifns_exports.h"
 
@@ -38,11 +39,8 @@ void expect_load_state(loaded_library &lib)
     EXPECT_EQ(get_last_error(&address, &message), ERR_NONE);
     EXPECT_EQ(address, 0);
     EXPECT_STREQ(message, "No error");
-    EXPECT_STREQ(getvar("SPIPORT"), "1");
-    EXPECT_STREQ(getvar("SPIMUL"), "-1");
-    EXPECT_STREQ(getvar("SPISHIFTPERIOD"), "1");
-    EXPECT_STREQ(getvar("SPICLOCK"), "172.410000");
-    EXPECT_STREQ(getvar("SPIMAXCLOCK"), "1000");
+    for (const auto &[name, reply] : LOAD_REPLIES)
+        EXPECT_STREQ(getvar(name), reply) << name;
 }
 
 } // namespace

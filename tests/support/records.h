@@ -18,12 +18,7 @@ inline seq_record setvar(const char *name, const char *value)
 // A read or write record of count words at address.
 inline seq_record transfer(int32_t command, uint16_t address, uint16_t count, uint16_t *words)
 {
-    seq_record r{};
-    r.command = command;
-    r.address = address;
-    r.word_count = count;
-    r.words = words;
-    return r;
+    return seq_record{command, {{address, count, words}}};
 }
 
 // Runs the one record that sets name to value through a spifns_sequence (the

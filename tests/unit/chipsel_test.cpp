@@ -117,9 +117,7 @@ TEST_F(ChipSelectTest, WithoutPortTheSelectionStandsAndTheFailureIsRecorded)
     EXPECT_EQ(link_state.mux_mode, 1);
     EXPECT_EQ(link_state.chip_config, 9);
     EXPECT_EQ(link_state.line_byte, 0x12);
-    std::string message;
-    EXPECT_EQ(last_error(nullptr, &message), ERR_NO_PORT);
-    EXPECT_EQ(message, "No LPT port selected");
+    EXPECT_EQ(recorded_error(), (error_record{ERR_NO_PORT, "No LPT port selected"}));
     EXPECT_EQ(traced(), (std::vector<std::string>{"MulitplexSelect: 0012 mul:1 config:9 chip_num:9\n"}));
     EXPECT_EQ(simport_yield_count(), 5u);
 }

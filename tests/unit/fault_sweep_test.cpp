@@ -4,10 +4,6 @@
 // the documented result and last error, release every waveform buffer and
 // leave open exactly the device the library owns. In the asan preset
 // LeakSanitizer watches the same runs.
-//
-// Also here: the waveform layout at every short period and the size of the
-// buffer pair of one shift, both of which the engine's segment writer must
-// keep whatever store widths it uses.
 #include "link_fixture.h"
 
 namespace {
@@ -22,19 +18,11 @@ protected:
     static int32_t open_handles()
     {
         int32_t open = 0;
-        for (int port : {BOARD_PORT, OTHER_PORTS[0], OTHER_PORTS[1]}) {
-            simport_stats stats;
-            simport_get_stats(port, &stats);
-            open += stats.open_handles;
-        }
+        for (int port : {BOARD_PORT, OTHER_PORTS[0], OTHER_PORTS[1]})
+            open += port_stats(port).open_handles;
         return open;
     }
-    static uint32_t controls()
-    {
-        simport_stats stats;
-        simport_get_stats(BOARD_PORT, &stats);
-        return stats.controls;
-    }
+    static uint32_t controls() { return port_stats(BOARD_PORT).controls; }
 };
 
 void SPIFNS_CALL count_ports(int, const char *, void *context)
@@ -109,31 +97,32 @@ TEST_F(FaultSweepTest, EveryPlatformCallFailingInTurn)
         EXPECT_EQ(allocs, 2 * calls);
         expect_sound("clean", 0);
 
-        for (uint32_t k = 0; k < allocs; k++) {
-            prepare();
-            simport_fail_alloc_after(static_cast<int>(k));
-            std::string message;
-            EXPECT_EQ(op.run(), op.failed) << "allocation " << k;
-            EXPECT_EQ(last_error(nullptr, &message), ERR_MALLOC) << "allocation " << k;
-            EXPECT_EQ(message, "Malloc failed");
-            EXPECT_NE(link_state.port_handle, nullptr);
-            expect_sound("allocation", k);
-            if (op.confirm_from != 0) {
-                EXPECT_EQ(link_state.shift_period, k >= 2 * op.confirm_from ? 1u : PERIOD_BEFORE) << k;
-            }
-        }
-
-        for (uint32_t k = 0; k < calls; k++) {
-            prepare();
-            simport_fail_control_after(BOARD_PORT, static_cast<int>(k));
-            std::string message;
-            EXPECT_EQ(op.run(), op.failed) << "control call " << k;
-            EXPECT_EQ(last_error(nullptr, &message), ERR_IOCTL) << "control call " << k;
-            EXPECT_EQ(message, "IOCTL failed");
-            EXPECT_NE(link_state.port_handle, nullptr);
-            expect_sound("control call", k);
-            if (op.confirm_from != 0) {
-                EXPECT_EQ(link_state.shift_period, k >= op.confirm_from ? 1u : PERIOD_BEFORE) << k;
+        // Each allocation, then each control call, failing in turn: a shift
+        // allocates two buffers and makes one call.
+        const struct {
+            const char *what;
+            uint32_t count;     // calls of this kind in the clean run
+            uint32_t per_shift; // calls of this kind per shift
+            void (*arm)(int k);
+            int32_t code;
+            const char *message;
+        } kinds[] = {
+            {"allocation", allocs, 2, [](int k) { simport_fail_alloc_after(k); }, ERR_MALLOC, "Malloc failed"},
+            {"control call", calls, 1, [](int k) { simport_fail_control_after(BOARD_PORT, k); }, ERR_IOCTL,
+             "IOCTL failed"},
+        };
+        for (const auto &kind : kinds) {
+            for (uint32_t k = 0; k < kind.count; k++) {
+                prepare();
+                kind.arm(static_cast<int>(k));
+                EXPECT_EQ(op.run(), op.failed) << kind.what << " " << k;
+                EXPECT_EQ(recorded_error(), (error_record{kind.code, kind.message})) << kind.what << " " << k;
+                EXPECT_NE(link_state.port_handle, nullptr);
+                expect_sound(kind.what, k);
+                if (op.confirm_from != 0) {
+                    EXPECT_EQ(link_state.shift_period, k >= kind.per_shift * op.confirm_from ? 1u : PERIOD_BEFORE)
+                        << kind.what << " " << k;
+                }
             }
         }
 
@@ -144,10 +133,9 @@ TEST_F(FaultSweepTest, EveryPlatformCallFailingInTurn)
             prepare();
             for (int port : {BOARD_PORT, OTHER_PORTS[0], OTHER_PORTS[1]})
                 simport_set_faults(port, fault);
-            std::string message;
             EXPECT_EQ(op.run(), op.refused) << what;
-            EXPECT_EQ(last_error(nullptr, &message), ERR_NONE) << what;
-            EXPECT_EQ(message, op.selects_port ? "Couldn't find LPT port" : "No error") << what;
+            EXPECT_EQ(recorded_error(), (error_record{ERR_NONE, op.selects_port ? "Couldn't find LPT port" : "No error"}))
+                << what;
             EXPECT_EQ(link_state.port_handle == nullptr, op.selects_port) << what;
             if (op.selects_port) {
                 EXPECT_EQ(link_state.port_number, 0) << what;
@@ -170,58 +158,6 @@ TEST_F(FaultSweepTest, WithoutAPortNothingIsAllocated)
         EXPECT_EQ(op.run(), op.failed);
         EXPECT_EQ(last_error(), ERR_NO_PORT);
         EXPECT_EQ(simport_alloc_count(), 0u);
-    }
-}
-
-// Reference waveform at period L: the period-1 bytes, each repeated L times.
-std::vector<uint8_t> stretched(const std::vector<uint8_t> &unit, uint32_t period)
-{
-    std::vector<uint8_t> out;
-    for (uint8_t b : unit)
-        out.insert(out.end(), period, b);
-    return out;
-}
-
-using ShiftBufferTest = LinkTest;
-
-TEST_F(ShiftBufferTest, EveryShortPeriodStretchesThePeriodOneWaveform)
-{
-    recording_driver rec;
-    open_port(recording_driver::play, &rec);
-    for (bool trailer : {false, true}) {
-        for (uint32_t bits : {0u, 2u, 16u, 31u}) {
-            link_state.shift_period = 1;
-            link_state.line_byte = 0x12;
-            ASSERT_TRUE(shift_bits(0x5A5A5A5Bu, bits, nullptr, trailer));
-            const std::vector<uint8_t> unit = rec.calls.back();
-            const uint8_t after = link_state.line_byte;
-            for (uint32_t period = 2; period <= 70; period++) {
-                link_state.shift_period = period;
-                link_state.line_byte = 0x12;
-                ASSERT_TRUE(shift_bits(0x5A5A5A5Bu, bits, nullptr, trailer));
-                ASSERT_EQ(rec.calls.back(), stretched(unit, period))
-                    << "bits " << bits << " period " << period << " trailer " << trailer;
-                ASSERT_EQ(link_state.line_byte, after);
-            }
-        }
-    }
-}
-
-TEST_F(ShiftBufferTest, OneBufferPairPerShiftSizedByBitsAndPeriod)
-{
-    open_port(nullptr, nullptr);
-    for (uint32_t period : {1u, 2u, 5u, 49u, 1000u}) {
-        for (uint32_t bits : {0u, 2u, 8u, 16u, 31u}) {
-            link_state.shift_period = period;
-            const uint32_t allocs = simport_alloc_count();
-            simport_clear_alloc_peak();
-            ASSERT_TRUE(shift_bits(1, bits, nullptr, bits % 2 == 0));
-            const uint64_t per_buffer = (uint64_t{bits} + 4) * 2 * period;
-            EXPECT_EQ(simport_alloc_count() - allocs, 2u);
-            EXPECT_EQ(simport_alloc_last_bytes(), per_buffer);
-            EXPECT_EQ(simport_alloc_peak_bytes(), 2 * per_buffer);
-            EXPECT_EQ(simport_alloc_live_bytes(), 0u);
-        }
     }
 }
 

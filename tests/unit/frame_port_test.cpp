@@ -2,20 +2,26 @@
 // access (selection, the open probe byte, enumeration).
 #include "link_fixture.h"
 
+#include <tuple>
 #include <utility>
 
 namespace {
 
 using FrameTest = LinkTest;
-using PortTest = LinkTest;
+struct PortTest : LinkTest {
+    // Opens, closes and handles open now of one port.
+    static std::tuple<uint32_t, uint32_t, int32_t> open_counts(int port)
+    {
+        const simport_stats stats = port_stats(port);
+        return {stats.opens, stats.closes, stats.open_handles};
+    }
+};
 
 TEST_F(FrameTest, LoadStateIsWhatHostsSeeFirst)
 {
     uint16_t address = 0x1234;
-    std::string message;
-    EXPECT_EQ(last_error(&address, &message), ERR_NONE);
+    EXPECT_EQ(recorded_error(&address), (error_record{ERR_NONE, "No error"}));
     EXPECT_EQ(address, 0);
-    EXPECT_EQ(message, "No error");
     EXPECT_EQ(spifns_get_last_error(nullptr, nullptr), ERR_NONE);
     EXPECT_EQ(link_state.line_byte, 0x10);
     EXPECT_EQ(link_state.shift_period, 1u);
@@ -37,9 +43,7 @@ TEST_F(FrameTest, NestedInitAndCloseCloseThePortOnlyAtZero)
     spifns_close();
     EXPECT_EQ(link_state.port_handle, nullptr);
     EXPECT_STREQ(spifns_getvar("SPIPORT"), "0");
-    simport_stats stats;
-    simport_get_stats(1, &stats);
-    EXPECT_EQ(stats.open_handles, 0);
+    EXPECT_EQ(port_stats(1).open_handles, 0);
 
     // Below zero nothing is closed; init only brings the count back.
     ASSERT_EQ(set("SPIPORT", "1"), 0);
@@ -59,9 +63,7 @@ TEST_F(FrameTest, LastErrorSurvivesLaterSuccess)
     simport_attach(2, nullptr, nullptr);
     EXPECT_EQ(set("SPIPORT", "2"), 0);
     EXPECT_EQ(spifns_halvane_xap_stopped(), 0);
-    std::string message;
-    EXPECT_EQ(last_error(nullptr, &message), ERR_NO_PORT);
-    EXPECT_EQ(message, "No LPT port selected");
+    EXPECT_EQ(recorded_error(), (error_record{ERR_NO_PORT, "No LPT port selected"}));
 }
 
 TEST_F(FrameTest, TraceGoesOnlyToARegisteredSinkAndStaysInItsBuffer)
@@ -88,8 +90,7 @@ TEST_F(PortTest, SelectionOpensProbesAndResetsThePeriod)
     ASSERT_TRUE(select_port(4));
     EXPECT_EQ(link_state.port_number, 4);
     EXPECT_EQ(link_state.shift_period, 1u);
-    simport_stats stats;
-    simport_get_stats(4, &stats);
+    const simport_stats stats = port_stats(4);
     EXPECT_EQ(stats.opens, 1u);
     EXPECT_EQ(stats.writes, 1u);
     EXPECT_EQ(stats.last_write, 0xCBu);
@@ -98,10 +99,7 @@ TEST_F(PortTest, SelectionOpensProbesAndResetsThePeriod)
     link_state.shift_period = 9;
     ASSERT_TRUE(select_port(4));
     EXPECT_EQ(link_state.shift_period, 1u);
-    simport_get_stats(4, &stats);
-    EXPECT_EQ(stats.opens, 2u);
-    EXPECT_EQ(stats.closes, 1u);
-    EXPECT_EQ(stats.open_handles, 1);
+    EXPECT_EQ(open_counts(4), std::make_tuple(2u, 1u, 1));
 }
 
 TEST_F(PortTest, FailedSelectionLeavesNoPortOpen)
@@ -118,9 +116,7 @@ TEST_F(PortTest, FailedSelectionLeavesNoPortOpen)
     EXPECT_EQ(link_state.port_number, 0);
     EXPECT_EQ(link_state.port_handle, nullptr);
     EXPECT_EQ(link_state.shift_period, 5u);
-    simport_stats stats;
-    simport_get_stats(2, &stats);
-    EXPECT_EQ(stats.open_handles, 0);
+    EXPECT_EQ(port_stats(2).open_handles, 0);
 }
 
 TEST_F(PortTest, DeviceRefusingTheProbeByteCountsAsAbsentAndIsClosed)
@@ -128,11 +124,7 @@ TEST_F(PortTest, DeviceRefusingTheProbeByteCountsAsAbsentAndIsClosed)
     simport_attach(3, nullptr, nullptr);
     simport_set_faults(3, SIMPORT_REFUSE_WRITE);
     EXPECT_FALSE(select_port(3));
-    simport_stats stats;
-    simport_get_stats(3, &stats);
-    EXPECT_EQ(stats.opens, 1u);
-    EXPECT_EQ(stats.closes, 1u);
-    EXPECT_EQ(stats.open_handles, 0);
+    EXPECT_EQ(open_counts(3), std::make_tuple(1u, 1u, 0));
 }
 
 TEST_F(PortTest, OtherPlatformsOpenNothing)
@@ -140,8 +132,7 @@ TEST_F(PortTest, OtherPlatformsOpenNothing)
     simport_attach(1, nullptr, nullptr);
     simport_set_platform_id(1);
     EXPECT_FALSE(select_port(1));
-    simport_stats stats;
-    simport_get_stats(1, &stats);
+    const simport_stats stats = port_stats(1);
     EXPECT_EQ(stats.opens + stats.open_failures, 0u);
 }
 
@@ -180,14 +171,9 @@ TEST_F(PortTest, EnumerationProbesTwoToSixteenAndSkipsTheOpenPort)
     // The open port is neither used nor changed; probes are all closed.
     EXPECT_EQ(link_state.port_number, 3);
     EXPECT_NE(link_state.port_handle, nullptr);
-    for (int port : {2, 16}) {
-        simport_stats stats;
-        simport_get_stats(port, &stats);
-        EXPECT_EQ(stats.open_handles, 0) << port;
-    }
-    simport_stats stats;
-    simport_get_stats(17, &stats);
-    EXPECT_EQ(stats.opens, 0u);
+    for (int port : {2, 16})
+        EXPECT_EQ(port_stats(port).open_handles, 0) << port;
+    EXPECT_EQ(port_stats(17).opens, 0u);
 
     close_port();
     ports.clear();
@@ -199,9 +185,7 @@ TEST_F(PortTest, EnumerationWithoutCallbackProbesNothing)
 {
     simport_attach(2, nullptr, nullptr);
     spifns_enumerate_ports(nullptr, nullptr);
-    simport_stats stats;
-    simport_get_stats(2, &stats);
-    EXPECT_EQ(stats.opens, 0u);
+    EXPECT_EQ(port_stats(2).opens, 0u);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "load_state.h"
@@ -78,13 +79,21 @@ protected:
 
     static void capture_trace() { spifns_set_debug_callback(collect_trace); }
 
-    static int last_error(uint16_t *address = nullptr, std::string *message = nullptr)
+    static int last_error(uint16_t *address = nullptr) { return spifns_get_last_error(address, nullptr); }
+    // The last error as (code, message), for one expectation on both.
+    using error_record = std::pair<int, std::string>;
+    static error_record recorded_error(uint16_t *address = nullptr)
     {
-        const char *text = nullptr;
-        const int code = spifns_get_last_error(address, &text);
-        if (message != nullptr)
-            *message = text;
-        return code;
+        const char *message = nullptr;
+        const int code = spifns_get_last_error(address, &message);
+        return {code, message};
+    }
+    // The stand-in's counters of one port.
+    static simport_stats port_stats(int port)
+    {
+        simport_stats stats;
+        simport_get_stats(port, &stats);
+        return stats;
     }
 
     static int set(const char *name, const char *value) { return run_setvar(name, value); }

@@ -29,9 +29,7 @@ TEST_F(SequenceTest, TypicalRequestEndToEnd)
     EXPECT_EQ(last_error(), ERR_NONE);
 
     spifns_close();
-    simport_stats stats;
-    simport_get_stats(1, &stats);
-    EXPECT_EQ(stats.open_handles, 0);
+    EXPECT_EQ(port_stats(1).open_handles, 0);
     EXPECT_STREQ(spifns_getvar("SPIPORT"), "0");
 }
 
@@ -92,11 +90,9 @@ TEST_F(SequenceTest, FailuresNeverStopTheWalkAndTheLastOneIsReported)
     const seq_record two[2] = {transfer(SEQ_READ, 0x0300, 1, read_buf), transfer(SEQ_WRITE, 0, 0, nullptr)};
     const seq_record with_bad_port[2] = {two[0], setvar("SPIPORT", "9")};
     EXPECT_EQ(spifns_sequence(with_bad_port, 2), 1);
-    std::string message;
-    EXPECT_EQ(last_error(nullptr, &message), ERR_IOCTL);
-    EXPECT_EQ(message, "Couldn't find LPT port");
+    EXPECT_EQ(recorded_error(), (error_record{ERR_IOCTL, "Couldn't find LPT port"}));
     EXPECT_EQ(spifns_sequence(two, 2), 1); // no port now: both transfers fail
-    EXPECT_EQ(last_error(nullptr, &message), ERR_NO_PORT);
+    EXPECT_EQ(last_error(), ERR_NO_PORT);
 }
 
 TEST_F(SequenceTest, SetVariableOnlyArraysIssueNoPulse)

@@ -4,6 +4,7 @@
 
 #include <clocale>
 
+#include "load_replies.h"
 #include "settings/settings.h"
 #include "settings/textconv.h"
 
@@ -33,11 +34,8 @@ TEST_F(SettingsTest, VariableTableIsConstantAndComplete)
 
 TEST_F(SettingsTest, ReadsAtLoadAndForUnknownNames)
 {
-    EXPECT_STREQ(spifns_getvar("SPIPORT"), "1");
-    EXPECT_STREQ(spifns_getvar("spimul"), "-1");
-    EXPECT_STREQ(spifns_getvar("SpiShiftPeriod"), "1");
-    EXPECT_STREQ(spifns_getvar("SPICLOCK"), "172.410000");
-    EXPECT_STREQ(spifns_getvar("SPIMAXCLOCK"), "1000");
+    for (const auto &[name, reply] : LOAD_REPLIES)
+        EXPECT_STREQ(spifns_getvar(name), reply) << name;
     for (const char *name : {"SPICMDBITS", "SPICMDREADBITS", "SPICMDWRITEBITS", "NOSUCH", "SPIPORTX", ""})
         EXPECT_STREQ(spifns_getvar(name), "") << name;
     EXPECT_EQ(spifns_getvar(nullptr), spifns_getvar("NOSUCH"));
@@ -214,9 +212,7 @@ TEST_F(SettingsTest, PortSelectionSucceedsOrPairsTheEarlierCodeWithItsMessage)
     EXPECT_TRUE(traced().empty());
 
     EXPECT_EQ(set("SPIPORT", "4"), 1);
-    std::string message;
-    EXPECT_EQ(last_error(nullptr, &message), ERR_NONE);
-    EXPECT_EQ(message, "Couldn't find LPT port");
+    EXPECT_EQ(recorded_error(), (error_record{ERR_NONE, "Couldn't find LPT port"}));
     EXPECT_STREQ(spifns_getvar("SPIPORT"), "0");
     EXPECT_EQ(link_state.port_handle, nullptr);
 }

@@ -311,16 +311,20 @@ TEST_F(SimBoardTest, FaultsShowOnDataOut)
     host_.write(0x1000, {0x4321});
     EXPECT_EQ(chip.mem[0x1000], 0x4321);
 
-    chip.faults = SIM_FAULT_STUCK0;
-    chip.stopped = 1;
-    EXPECT_FALSE(host_.read(0x1000, 1, &got, &echo));
-    EXPECT_EQ(echo, 0x0000);
-    EXPECT_EQ(host_.probe_level(), 0u);
-    chip.faults = SIM_FAULT_STUCK1;
-    chip.stopped = 0;
-    EXPECT_FALSE(host_.read(0x1000, 1, &got, &echo));
-    EXPECT_EQ(echo, 0xFFFF);
-    EXPECT_EQ(host_.probe_level(), 1u);
+    // A stuck data-out line hides the processor state and every bit read.
+    const struct {
+        uint32_t fault;
+        uint8_t stopped;
+        uint16_t echo;
+        uint32_t level;
+    } stuck[] = {{SIM_FAULT_STUCK0, 1, 0x0000, 0}, {SIM_FAULT_STUCK1, 0, 0xFFFF, 1}};
+    for (const auto &c : stuck) {
+        chip.faults = c.fault;
+        chip.stopped = c.stopped;
+        EXPECT_FALSE(host_.read(0x1000, 1, &got, &echo));
+        EXPECT_EQ(echo, c.echo);
+        EXPECT_EQ(host_.probe_level(), c.level);
+    }
 
     // No chip: the idle level, nothing stored, nothing logged.
     sim_board_reset_stats(board_.get());

@@ -84,10 +84,8 @@ TEST_F(TransferTest, EchoMismatchFailsWithTheReadAddress)
     EXPECT_EQ(words[0], 0x1111);
     EXPECT_EQ(words[1], 0x2222);
     uint16_t address = 0;
-    std::string message;
-    EXPECT_EQ(last_error(&address, &message), ERR_READ);
+    EXPECT_EQ(recorded_error(&address), (error_record{ERR_READ, "Unable to read"}));
     EXPECT_EQ(address, 0x1000);
-    EXPECT_EQ(message, "Unable to read");
     EXPECT_EQ(traced(), (std::vector<std::string>{"1000     r ????\n"}));
     EXPECT_EQ(drv->call_sizes.size(), 4u); // pulse, command, address, echo: no data words
 

@@ -1,9 +1,20 @@
-// The waveform engine's bytes on the port, its samples and its failures.
+// The waveform engine's bytes on the port, its samples, its buffers and its failures.
 #include "link_fixture.h"
 
 namespace {
 
-using WaveformTest = RecordingTest;
+struct WaveformTest : RecordingTest {
+    // A shift that fails, handing back 0 for the sampled bits.
+    static ::testing::AssertionResult shift_fails(uint32_t value, uint32_t bits, bool end_transfer = true)
+    {
+        uint32_t sampled = 7;
+        if (shift_bits(value, bits, &sampled, end_transfer))
+            return ::testing::AssertionFailure() << "the shift succeeded";
+        if (sampled != 0)
+            return ::testing::AssertionFailure() << "sampled bits " << sampled << " handed back";
+        return ::testing::AssertionSuccess();
+    }
+};
 
 TEST_F(WaveformTest, TwoBitShiftWithoutTrailerMatchesWorkedExample)
 {
@@ -112,41 +123,29 @@ TEST_F(WaveformTest, NoPortFailsBeforeAllocating)
     close_port();
     link_state.line_byte = 0x55;
     const uint32_t allocs = simport_alloc_count();
-    uint32_t sampled = 7;
-    EXPECT_FALSE(shift_bits(1, 8, &sampled, true));
-    EXPECT_EQ(sampled, 0u);
+    EXPECT_TRUE(shift_fails(1, 8));
     EXPECT_EQ(link_state.line_byte, 0x55);
     EXPECT_EQ(simport_alloc_count(), allocs);
-    std::string message;
-    EXPECT_EQ(last_error(nullptr, &message), ERR_NO_PORT);
-    EXPECT_EQ(message, "No LPT port selected");
+    EXPECT_EQ(recorded_error(), (error_record{ERR_NO_PORT, "No LPT port selected"}));
 }
 
 TEST_F(WaveformTest, EitherAllocationFailingLeavesLinesAndDriverUntouched)
 {
     for (int which = 0; which < 2; which++) {
         simport_fail_alloc_after(which);
-        uint32_t sampled = 7;
-        EXPECT_FALSE(shift_bits(3, 8, &sampled, true));
-        EXPECT_EQ(sampled, 0u);
+        EXPECT_TRUE(shift_fails(3, 8));
         EXPECT_EQ(link_state.line_byte, 0x10);
         EXPECT_TRUE(drv.calls.empty());
-        std::string message;
-        EXPECT_EQ(last_error(nullptr, &message), ERR_MALLOC);
-        EXPECT_EQ(message, "Malloc failed");
+        EXPECT_EQ(recorded_error(), (error_record{ERR_MALLOC, "Malloc failed"}));
     }
 }
 
 TEST_F(WaveformTest, FailedControlCallLeavesLineByteAsIfPlayed)
 {
     simport_fail_control_after(1, 0);
-    uint32_t sampled = 7;
-    EXPECT_FALSE(shift_bits(2, 2, &sampled, true));
-    EXPECT_EQ(sampled, 0u);
+    EXPECT_TRUE(shift_fails(2, 2));
     EXPECT_EQ(link_state.line_byte, 0x11);
-    std::string message;
-    EXPECT_EQ(last_error(nullptr, &message), ERR_IOCTL);
-    EXPECT_EQ(message, "IOCTL failed");
+    EXPECT_EQ(recorded_error(), (error_record{ERR_IOCTL, "IOCTL failed"}));
     // cs_pulse arms the selection even after its shift failed.
     simport_fail_control_after(1, 0);
     EXPECT_FALSE(cs_pulse());
@@ -158,9 +157,7 @@ TEST_F(WaveformTest, UnservablePeriodsAreRefusedLikeFailedAllocations)
     for (uint32_t period : {0u, SHIFT_PERIOD_MAX + 1, 0xFFFFFFFFu}) {
         link_state.shift_period = period;
         const uint32_t allocs = simport_alloc_count();
-        uint32_t sampled = 7;
-        EXPECT_FALSE(shift_bits(0, 31, &sampled, false)) << period;
-        EXPECT_EQ(sampled, 0u);
+        EXPECT_TRUE(shift_fails(0, 31, false)) << period;
         EXPECT_EQ(simport_alloc_count(), allocs) << "nothing allocated for period " << period;
         EXPECT_EQ(last_error(), ERR_MALLOC);
     }
@@ -174,6 +171,61 @@ TEST_F(WaveformTest, EachShiftAllocatesTheDocumentedBufferPairOnce)
     ASSERT_TRUE(shift_bits(0x1234, 16, nullptr, true));
     EXPECT_EQ(simport_alloc_count() - before, 2u);
     EXPECT_EQ(drv.calls[0].size(), 5u * (2 * 16 + 5));
+}
+
+// The waveform layout at every short period and the size of the buffer pair
+// of one shift, both of which the engine's segment writer must keep whatever
+// store widths it uses.
+// Reference waveform at period L: the period-1 bytes, each repeated L times.
+std::vector<uint8_t> stretched(const std::vector<uint8_t> &unit, uint32_t period)
+{
+    std::vector<uint8_t> out;
+    for (uint8_t b : unit)
+        out.insert(out.end(), period, b);
+    return out;
+}
+
+using ShiftBufferTest = LinkTest;
+
+TEST_F(ShiftBufferTest, EveryShortPeriodStretchesThePeriodOneWaveform)
+{
+    recording_driver rec;
+    open_port(recording_driver::play, &rec);
+    for (bool trailer : {false, true}) {
+        for (uint32_t bits : {0u, 2u, 16u, 31u}) {
+            link_state.shift_period = 1;
+            link_state.line_byte = 0x12;
+            ASSERT_TRUE(shift_bits(0x5A5A5A5Bu, bits, nullptr, trailer));
+            const std::vector<uint8_t> unit = rec.calls.back();
+            const uint8_t after = link_state.line_byte;
+            for (uint32_t period = 2; period <= 70; period++) {
+                link_state.shift_period = period;
+                link_state.line_byte = 0x12;
+                ASSERT_TRUE(shift_bits(0x5A5A5A5Bu, bits, nullptr, trailer));
+                ASSERT_EQ(rec.calls.back(), stretched(unit, period))
+                    << "bits " << bits << " period " << period << " trailer " << trailer;
+                ASSERT_EQ(link_state.line_byte, after);
+            }
+        }
+    }
+}
+
+TEST_F(ShiftBufferTest, OneBufferPairPerShiftSizedByBitsAndPeriod)
+{
+    open_port(nullptr, nullptr);
+    for (uint32_t period : {1u, 2u, 5u, 49u, 1000u}) {
+        for (uint32_t bits : {0u, 2u, 8u, 16u, 31u}) {
+            link_state.shift_period = period;
+            const uint32_t allocs = simport_alloc_count();
+            simport_clear_alloc_peak();
+            ASSERT_TRUE(shift_bits(1, bits, nullptr, bits % 2 == 0));
+            const uint64_t per_buffer = (uint64_t{bits} + 4) * 2 * period;
+            EXPECT_EQ(simport_alloc_count() - allocs, 2u);
+            EXPECT_EQ(simport_alloc_last_bytes(), per_buffer);
+            EXPECT_EQ(simport_alloc_peak_bytes(), 2 * per_buffer);
+            EXPECT_EQ(simport_alloc_live_bytes(), 0u);
+        }
+    }
 }
 
 } // namespace

@@ -5,11 +5,10 @@
 # _spifns_init@0 or spifns_init@0 counts as extra, its plain form as missing).
 # Exit status: 0 match, 1 mismatch, 2 cannot read the file.
 set -u
-objdump=$1 file=$2
+. "$(dirname "$0")/pe_headers.sh"
 shift 2
-table=$("$objdump" -p "$file" 2>/dev/null) || { echo "FAIL: $objdump cannot read $file"; exit 2; }
 # Lines of the name table look like "	[   3] spifns_getvar".
-found=$(printf '%s\n' "$table" |
+found=$(printf '%s\n' "$headers" |
   sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*\(.*\)$/\1/p' | sort)
 expected=$(printf '%s\n' "$@" | sort)

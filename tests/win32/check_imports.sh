@@ -4,10 +4,9 @@
 #   check_imports.sh <objdump> <file> <dll>...
 # Exit status: 0 only allowed DLLs, 1 another DLL, 2 cannot read the file.
 set -u
-objdump=$1 file=$2
+. "$(dirname "$0")/pe_headers.sh"
 shift 2
-table=$("$objdump" -p "$file" 2>/dev/null) || { echo "FAIL: $objdump cannot read $file"; exit 2; }
-imports=$(printf '%s\n' "$table" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p')
+imports=$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p')
 if [ -z "$imports" ]; then
   echo "FAIL: no import table found in $file"
   exit 1

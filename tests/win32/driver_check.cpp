@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "check.h"
@@ -98,6 +100,13 @@ struct transaction {
         out.push_back(static_cast<uint8_t>(select | 0x01 | 0x80)); // nobody selected
         out.push_back(static_cast<uint8_t>((select | 0x01) & ~0x02)); // still nobody (direct wiring)
         out.push_back(select);                                        // select, clock low
+    }
+    // A whole transaction of (value, bit count) fields.
+    transaction(uint8_t select_lines, std::initializer_list<std::pair<uint32_t, int>> fields) : transaction(select_lines)
+    {
+        for (const auto &[value, n] : fields)
+            bits(value, n);
+        end();
     }
     void bits(uint32_t value, int n)
     {
@@ -268,9 +277,9 @@ void test_play_refusals()
     check::begin_case("play: largest request served, one byte more refused");
     std::vector<uint8_t> big(TORVEX_MAX_PLAY + 1, 0x10), big_status(TORVEX_MAX_PLAY + 1, 0xEE);
     returned = 0;
-    CHECK(DeviceIoControl(p.h, 0, big.data(), TORVEX_MAX_PLAY + 1, big_status.data(),
+    CHECK(DeviceIoControl(p.h, PLAY_CONTROL_CODE, big.data(), TORVEX_MAX_PLAY + 1, big_status.data(),
                           TORVEX_MAX_PLAY + 1, &returned, nullptr) == 0);
-    CHECK(DeviceIoControl(p.h, 0, big.data(), TORVEX_MAX_PLAY, big_status.data(),
+    CHECK(DeviceIoControl(p.h, PLAY_CONTROL_CODE, big.data(), TORVEX_MAX_PLAY, big_status.data(),
                           TORVEX_MAX_PLAY, &returned, nullptr) != 0);
     CHECK_EQ(returned, TORVEX_MAX_PLAY);
     // Every status byte was written (the simulated board only drives bit 6),
@@ -288,15 +297,9 @@ void test_transactions_through_board()
     {
         CHECK(reset_board(1, 0));
         port_handle p(1);
-        CHECK(p.ok());
-        transaction f(0x10);
-        f.bits(0x02, 8);
-        f.bits(0x1234, 16);
-        f.bits(0xBEEF, 16);
-        f.bits(0x0102, 16);
-        f.end();
+        const transaction f(0x10, {{0x02, 8}, {0x1234, 16}, {0xBEEF, 16}, {0x0102, 16}});
         std::vector<uint8_t> st;
-        CHECK(play(p.h, f.out, st));
+        CHECK(p.ok() && play(p.h, f.out, st));
         const std::vector<uint16_t> got = mem_read(1, 0, 0x1233, 4);
         CHECK(got == (std::vector<uint16_t>{0, 0xBEEF, 0x0102, 0}));
         CHECK(mem_read(1, 1, 0x1234, 1) == std::vector<uint16_t>{0});
@@ -308,14 +311,9 @@ void test_transactions_through_board()
         CHECK(reset_board(1, 0));
         CHECK(mem_write(1, 0, 0xFF00, {0xA5C3, 0x0F0F}));
         port_handle p(1);
-        CHECK(p.ok());
-        transaction f(0x10);
-        f.bits(0x03, 8);
-        f.bits(0xFF00, 16);
-        f.bits(0, 16 * 3);
-        f.end();
+        const transaction f(0x10, {{0x03, 8}, {0xFF00, 16}, {0, 16 * 3}});
         std::vector<uint8_t> st;
-        CHECK(play(p.h, f.out, st));
+        CHECK(p.ok() && play(p.h, f.out, st));
         CHECK_EQ(f.word(st, 24), 0x03FF);
         CHECK_EQ(f.word(st, 40), 0xA5C3);
         CHECK_EQ(f.word(st, 56), 0x0F0F);
@@ -325,14 +323,9 @@ void test_transactions_through_board()
     {
         CHECK(reset_board(2, 1));
         port_handle p(2);
-        CHECK(p.ok());
-        transaction f(static_cast<uint8_t>(5 << 1));
-        f.bits(0x02, 8);
-        f.bits(0x0040, 16);
-        f.bits(0x5555, 16);
-        f.end();
+        const transaction f(static_cast<uint8_t>(5 << 1), {{0x02, 8}, {0x0040, 16}, {0x5555, 16}});
         std::vector<uint8_t> st;
-        CHECK(play(p.h, f.out, st));
+        CHECK(p.ok() && play(p.h, f.out, st));
         for (uint32_t chip = 0; chip < SIM_MAX_CHIPS; ++chip)
             CHECK_EQ(mem_read(2, chip, 0x0040, 1).at(0), chip == 5 ? 0x5555 : 0);
         // The other port's board saw nothing of it.
@@ -427,8 +420,8 @@ void test_hardware_configuration()
     }
     std::vector<uint8_t> in(8, 0x10), out(8, 0);
     DWORD returned = 0;
-    CHECK(DeviceIoControl(a, 0, in.data(), 8, out.data(), 4, &returned, nullptr) == 0);
-    CHECK(DeviceIoControl(a, 0, in.data(), 0, out.data(), 0, &returned, nullptr) == 0);
+    CHECK(DeviceIoControl(a, PLAY_CONTROL_CODE, in.data(), 8, out.data(), 4, &returned, nullptr) == 0);
+    CHECK(DeviceIoControl(a, PLAY_CONTROL_CODE, in.data(), 0, out.data(), 0, &returned, nullptr) == 0);
     CHECK(DeviceIoControl(a, 1, in.data(), 8, out.data(), 8, &returned, nullptr) == 0);
     CloseHandle(a);
 }

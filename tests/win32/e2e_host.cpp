@@ -32,15 +32,7 @@ void __cdecl on_port(int port, const char *name, void *)
 }
 
 // The library, loaded for one case and unloaded at its end.
-struct library : spifns_dll {
-    int last_error(std::string *message, uint16_t *address = nullptr)
-    {
-        const char *text = nullptr;
-        const int code = get_last_error(address, &text);
-        *message = text ? text : "(null)";
-        return code;
-    }
-};
+using library = spifns_dll;
 
 // Boards as the driver's registry configured them, nothing injected.
 bool restore_boards()
@@ -118,8 +110,7 @@ void typical_request()
     // A read record of n words is n + 5 control calls.
     CHECK_EQ(during.plays - before.plays, 7);
     CHECK_EQ(during.read_transactions - before.read_transactions, 1);
-    std::string message;
-    CHECK_EQ(lib.last_error(&message), 0x100);
+    CHECK_EQ(lib.get_last_error(nullptr, nullptr), 0x100);
     lib.close();
     CHECK(port_closed(1));
     CHECK_STR(lib.getvar("SPIPORT"), "0");
@@ -163,9 +154,7 @@ void port_selection_and_enumeration()
     CHECK_EQ(torvex::stats(2).open_now, 1);
 
     CHECK_EQ(lib.set("SPIPORT", "3"), 1); // present, refuses the probe write
-    std::string message;
-    CHECK_EQ(lib.last_error(&message), 0x100);
-    CHECK_STR(message.c_str(), "Couldn't find LPT port");
+    CHECK_LAST_ERROR(lib, nullptr, 0x100, "Couldn't find LPT port");
     CHECK_STR(lib.getvar("SPIPORT"), "0");
     CHECK(port_closed(2));
     CHECK(port_closed(3));
@@ -203,8 +192,7 @@ void round_trips()
                   out[2], out[3], out[4], out[5], out[6], out[7]);
     check_trace({expected});
 
-    check::begin_case("round trips: words in chip memory are read back, at a slower clock");
-    g_trace.clear();
+    begin_traced_case("round trips: words in chip memory are read back, at a slower clock");
     CHECK(torvex::mem_write(1, 0, 0x3000, {0x0001, 0x0000, 0x00FF}));
     uint16_t in[3] = {0xEEEE, 0xEEEE, 0xEEEE};
     seq_record slow[2] = {setvar("SPICLOCK", "50"), transfer(SEQ_READ, 0x3000, 3, in)};
@@ -244,10 +232,8 @@ void processor_probe()
     CHECK_STR(lib.getvar("SPISHIFTPERIOD"), "17");
     g_trace.clear();
     CHECK_EQ(lib.xap_stopped(), -1);
-    std::string message;
     uint16_t address = 0;
-    CHECK_EQ(lib.last_error(&message, &address), 0x103);
-    CHECK_STR(message.c_str(), "Unable to read");
+    CHECK_LAST_ERROR(lib, &address, 0x103, "Unable to read");
     CHECK_EQ(address, 0xFF9A);
     CHECK_STR(lib.getvar("SPISHIFTPERIOD"), "1");
     check_trace({"FF9A     r ????\n"});
@@ -319,16 +305,13 @@ void control_call_failure()
     uint16_t word = 0xEEEE;
     seq_record read = transfer(SEQ_READ, 0x0010, 1, &word);
     CHECK_EQ(lib.sequence(&read, 1), 1);
-    std::string message;
-    CHECK_EQ(lib.last_error(&message), 0x104);
-    CHECK_STR(message.c_str(), "IOCTL failed");
+    CHECK_LAST_ERROR(lib, nullptr, 0x104, "IOCTL failed");
     CHECK_EQ(word, 0xEEEE);
     CHECK_EQ(torvex::stats(1).plays_failed, 1);
     // The next request goes through; the last error stays.
     CHECK_EQ(lib.sequence(&read, 1), 0);
     CHECK_EQ(word, 0x7E57);
-    CHECK_EQ(lib.last_error(&message), 0x104);
-    CHECK_STR(message.c_str(), "IOCTL failed");
+    CHECK_LAST_ERROR(lib, nullptr, 0x104, "IOCTL failed");
     lib.close();
 }
 

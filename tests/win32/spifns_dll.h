@@ -71,11 +71,27 @@ private:
     }
 };
 
+// Checks the last error of a loaded copy: its code and its message. The
+// address goes to *address unless that is null.
+#define CHECK_LAST_ERROR(dll, address, code, text)                                                 \
+    do {                                                                                           \
+        const char *check_message_ = nullptr;                                                      \
+        CHECK_EQ((dll).get_last_error(address, &check_message_), code);                            \
+        CHECK_STR(check_message_, text);                                                           \
+    } while (0)
+
 // Trace lines the library handed to on_trace, oldest first.
 inline std::vector<std::string> g_trace;
 inline void __cdecl on_trace(const char *line)
 {
     g_trace.emplace_back(line);
+}
+
+// Begins a case that gathers its trace lines afresh.
+inline void begin_traced_case(const char *name)
+{
+    check::begin_case(name);
+    g_trace.clear();
 }
 
 // Checks the trace lines gathered since g_trace was emptied: their number,

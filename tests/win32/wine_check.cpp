@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "check.h"
+#include "load_replies.h"
 #include "spifns_dll.h"
 
 namespace {
@@ -31,16 +32,11 @@ void check_initial_state(const spifns_dll &f)
     check::begin_case("load state: version, last error, variables");
     CHECK_EQ(f.get_version(), 0x103);
     uint16_t address = 0xFFFF;
-    const char *message = nullptr;
-    CHECK_EQ(f.get_last_error(&address, &message), 0x100);
+    CHECK_LAST_ERROR(f, &address, 0x100, "No error");
     CHECK_EQ(address, 0);
-    CHECK_STR(message, "No error");
     CHECK_EQ(f.get_last_error(nullptr, nullptr), 0x100);
-    CHECK_STR(f.getvar("SPIPORT"), "1");
-    CHECK_STR(f.getvar("SPIMUL"), "-1");
-    CHECK_STR(f.getvar("SPISHIFTPERIOD"), "1");
-    CHECK_STR(f.getvar("SPICLOCK"), "172.410000");
-    CHECK_STR(f.getvar("spimaxclock"), "1000");
+    for (const auto &[name, reply] : LOAD_REPLIES)
+        CHECK_STR(f.getvar(name), reply);
     CHECK_STR(f.getvar("SPICMDBITS"), "");
     CHECK_STR(f.getvar(nullptr), "");
 
@@ -78,13 +74,10 @@ void check_enumeration_without_devices(const spifns_dll &f)
 
 void check_missing_port(const spifns_dll &f)
 {
-    check::begin_case("SPIPORT to a missing port");
-    g_trace.clear();
+    begin_traced_case("SPIPORT to a missing port");
     CHECK_EQ(f.set("SPIPORT", "3"), 1);
     uint16_t address = 0xFFFF;
-    const char *message = nullptr;
-    CHECK_EQ(f.get_last_error(&address, &message), 0x100);
-    CHECK_STR(message, "Couldn't find LPT port");
+    CHECK_LAST_ERROR(f, &address, 0x100, "Couldn't find LPT port");
     CHECK_EQ(address, 0);
     CHECK_STR(f.getvar("SPIPORT"), "1"); // nothing was open, so nothing changed
     CHECK(g_trace.empty());
@@ -97,17 +90,13 @@ void check_missing_port(const spifns_dll &f)
 
 void check_sequence_without_port(const spifns_dll &f)
 {
-    check::begin_case("sequence with no port: settings apply, transfers fail with ERR_NO_PORT");
-    g_trace.clear();
+    begin_traced_case("sequence with no port: settings apply, transfers fail with ERR_NO_PORT");
     uint16_t read_buffer[2] = {0xAAAA, 0x5555};
     uint16_t write_buffer[1] = {0x1234};
     seq_record records[3] = {setvar("SPICLOCK", "100"), transfer(SEQ_READ, 0x1000, 2, read_buffer),
                              transfer(SEQ_WRITE, 0x2000, 1, write_buffer)};
     CHECK_EQ(f.sequence(records, 3), 1);
-    uint16_t address = 0xFFFF;
-    const char *message = nullptr;
-    CHECK_EQ(f.get_last_error(&address, &message), 0x102);
-    CHECK_STR(message, "No LPT port selected");
+    CHECK_LAST_ERROR(f, nullptr, 0x102, "No LPT port selected");
     CHECK_EQ(read_buffer[0], 0xAAAA);
     CHECK_EQ(read_buffer[1], 0x5555);
     CHECK_STR(f.getvar("SPISHIFTPERIOD"), "2");
@@ -122,8 +111,7 @@ void check_sequence_without_port(const spifns_dll &f)
 
 void check_settings(const spifns_dll &f)
 {
-    check::begin_case("SPISLOWER and other commands");
-    g_trace.clear();
+    begin_traced_case("SPISLOWER and other commands");
     CHECK_EQ(f.set("SPISHIFTPERIOD", "1"), 0);
     static const int steps[12] = {2, 3, 4, 6, 8, 11, 14, 18, 23, 29, 37, 47};
     for (int expected : steps) {
@@ -142,8 +130,7 @@ void check_settings(const spifns_dll &f)
         CHECK_STR(g_trace[12].c_str(), "Delays now 47\n");
     }
 
-    check::begin_case("chip select and trace sink removal");
-    g_trace.clear();
+    begin_traced_case("chip select and trace sink removal");
     f.chip_select(1);
     CHECK_STR(f.getvar("SPIMUL"), "1");
     check_trace({"ChipSelect: 0010 mul:0 confog:1 chip_num:1\n"});

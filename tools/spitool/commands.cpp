@@ -69,6 +69,10 @@ int cmd_set(Session &s, SpiLib &, const Options &o)
     std::string name = s.variable_name(o.args[0]);
     if (name.empty())
         throw UsageError("unknown variable '" + o.args[0] + "'");
+    // The library reads a clock that is not a number as 0 and only refuses it.
+    double clock;
+    if (name == "SPICLOCK" && !parse_real(o.args[1], &clock))
+        throw UsageError("bad SPICLOCK '" + o.args[1] + "': not a number (try spitool clocks)");
     ErrorState before = s.error_state();
     s.set_variable(name, o.args[1], "set " + name + " failed");
     // SPIMUL always reports success; a failed update of the select lines
@@ -172,6 +176,24 @@ int cmd_slower(Session &s, SpiLib &lib, const Options &o)
         lib.command("SPISLOWER");
     std::printf("SPISHIFTPERIOD %s, SPICLOCK %s\n", s.getvar("SPISHIFTPERIOD").c_str(),
                 s.getvar("SPICLOCK").c_str());
+    return 0;
+}
+
+// The clock values the library can reach: it keeps a whole shift period and
+// shows SPICLOCK as 172.41 / period, so each value comes from the library.
+int cmd_clocks(Session &s, SpiLib &, const Options &o)
+{
+    uint32_t max = o.args.empty() ? 16 : need_unsigned(o.args[0], 1000, "count");
+    std::string current = s.getvar("SPISHIFTPERIOD");
+    std::string mark = o.clock_given ? "  <- --clock " + o.clock : "  <- current";
+    std::printf("PERIOD  SPICLOCK\n");
+    for (uint32_t p = 1; p <= max; p++) {
+        std::string period = std::to_string(p);
+        s.set_variable("SPISHIFTPERIOD", period, "set SPISHIFTPERIOD failed");
+        std::printf("%-7s %s%s\n", period.c_str(), s.getvar("SPICLOCK").c_str(),
+                    period == current ? mark.c_str() : "");
+    }
+    s.set_variable("SPISHIFTPERIOD", current, "set SPISHIFTPERIOD failed");
     return 0;
 }
 
@@ -321,6 +343,12 @@ const Command COMMANDS[] = {
      "Sends the library command SPISLOWER N times and prints the shift period and clock.\n"
      "The period stops growing at 40 or more.\n",
      0, 1, false, cmd_slower},
+    {"clocks", "[MAX]", "list the clock values the library can reach",
+     "Lists shift periods 1 to MAX (default 16) with the SPICLOCK value of each, as the\n"
+     "library reports it: SPICLOCK = 172.41 / shift period, and a --clock value is\n"
+     "rounded to the nearest period, so only these values are reachable. The current\n"
+     "period (or the one --clock chose) is marked.\n",
+     0, 1, false, cmd_clocks},
     {"run", "FILE", "run a script as one sequence ('-' reads stdin)",
      "Runs the statements of FILE as one spifns_sequence and prints what the reads\n"
      "returned. One statement a line, '#' starts a comment:\n"

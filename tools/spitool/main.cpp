@@ -39,6 +39,8 @@ int run_tool(int argc, char **argv)
         return 0;
     }
 
+    if (o.version) // its own first line, for help2man and scripts
+        std::printf("spitool %s\n", TOOL_VERSION);
     SpiLib lib;
     std::string path = o.library.empty() ? default_library_path() : o.library;
     std::string why;
@@ -50,7 +52,7 @@ int run_tool(int argc, char **argv)
     } unload{lib};
 
     if (o.version) {
-        std::printf("spitool %s, library %s (interface 0x%X)\n", TOOL_VERSION, lib.path.c_str(),
+        std::printf("library %s (interface 0x%X)\n", lib.path.c_str(),
                     static_cast<unsigned>(lib.get_version()));
         return 0;
     }

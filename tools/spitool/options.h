@@ -28,7 +28,7 @@ struct Options {
     std::string format;
     uint32_t chunk = 256;
     int progress = -1; // -1 when stderr is a terminal, 0 never, 1 always
-    bool verify = false;
+    bool verify = true; // write and load read back and compare
     bool help = false;
     bool version = false;
 #if SPITOOL_HAVE_SIM
@@ -38,8 +38,9 @@ struct Options {
     std::vector<std::string> args;
 };
 
-// Options may stand anywhere; "--" ends them. "--name=value" and
-// "--name value" both work. Throws UsageError.
+// Options may stand anywhere; "--" ends them. "--name=value", "--name value",
+// "-xVALUE" and "-x VALUE" all work, and one-letter flags combine ("-dM").
+// "-" and negative numbers are arguments. Throws UsageError.
 Options parse_command_line(int argc, char **argv);
 
 // spitool --help; COMMAND --help.

@@ -59,9 +59,18 @@ std::string Session::describe(const ErrorState &s)
     std::snprintf(buf, sizeof(buf), "error 0x%X (", static_cast<unsigned>(s.code));
     std::string t = buf + s.message + ")";
     if (s.code == ERR_READ && s.message == "Unable to read") {
+        // The chip answers a read command with the command byte (0x03 with
+        // the default command bits) and the address's high byte.
         std::snprintf(buf, sizeof(buf), " at address 0x%04X", s.address);
         t += buf;
+        std::snprintf(buf, sizeof(buf), "%04X", 0x0300u | (s.address >> 8));
+        t += std::string(": no read echo 0x") + buf +
+             " from the chip (is a chip there? check wiring and power, or try a lower --clock)";
     }
+#if defined(_WIN32)
+    if (s.message == "Couldn't find LPT port")
+        t += "; is the port driver installed and started? (sc query torvex)";
+#endif
     return t;
 }
 

@@ -10,7 +10,7 @@
 #                       (find_package(spifns) -> spifns::spifns) and spifns.pc
 #   spifns_simport      simport.h, the attach API of the simulated port drivers
 #                       that the native library serves in place of a port driver
-#   spitool             the command-line host
+#   spitool             the command-line host, its man page and bash completion
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

@@ -46,6 +46,7 @@ check check_imports.sh "$x86" "$dir/spifns.dll" $imports
 check check_pe.sh "$x86" "$dir/spitool.exe" console
 check check_pe.sh "$x86" "$dir/driver/torvex.sys" native
 check check_imports.sh "$x86" "$dir/driver/torvex.sys" ntoskrnl.exe hal.dll
+check check_pe.sh "$x64" "$dir/driver/torvex64.sys" native64
 check check_imports.sh "$x64" "$dir/driver/torvex64.sys" ntoskrnl.exe hal.dll
 check check_version_resource.sh "$version" "$dir/spifns.dll" "$dir/spitool.exe" \
   "$dir/driver/torvex.sys" "$dir/driver/torvex64.sys"

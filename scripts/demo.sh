@@ -31,7 +31,7 @@ if [ -z "$tool" ]; then
   echo "demo: spitool was not built under $build" >&2
   exit 1
 fi
-echo "built $tool (it loads $(dirname "$tool")/libspifns.so)"
+echo "built $tool (it loads $(dirname "$tool")/libspifns.so.1)"
 
 out=$build/demo
 mkdir -p "$out"

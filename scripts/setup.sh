@@ -6,11 +6,12 @@
 #   scripts/setup.sh --native  only the native build and the demo
 set -euo pipefail
 
-native=(cmake make g++ libgtest-dev libbenchmark-dev sigrok-cli help2man python3)
+native=(cmake make g++ libgtest-dev libbenchmark-dev sigrok-cli help2man python3 pkgconf)
 # The Windows cross-builds and Wine (64-bit too, for the x64 driver under
-# WoW64), test signing, the fuzz preset's clang, the test locale.
+# WoW64), test signing, the fuzz preset's clang, the test locale, the
+# release archive's zip and unzip.
 rest=(locales g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 clang libclang-rt-14-dev
-      wine64 g++-mingw-w64-x86-64 osslsigncode openssl)
+      wine64 g++-mingw-w64-x86-64 osslsigncode openssl zip unzip)
 
 wanted=("${native[@]}")
 if [ "${1:-}" != "--native" ]; then

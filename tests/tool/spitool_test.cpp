@@ -201,7 +201,7 @@ TEST_F(SpitoolTest, ShortOptionsActAsTheirLongForms)
     EXPECT_NE(r.err.find("0100     w 0007\n"), std::string::npos) << r.err;
     Result v = run({"-R"});
     ASSERT_EQ(v.status, 0) << v.err;
-    EXPECT_EQ(v.out.rfind("spitool 1.0\nlibrary ", 0), 0u) << v.out;
+    EXPECT_EQ(v.out.rfind("spitool " SPITOOL_VERSION "\nlibrary ", 0), 0u) << v.out;
     EXPECT_EQ(run({"-h"}).out, run({"--help"}).out);
 }
 

@@ -21,7 +21,7 @@
 namespace spitool {
 namespace {
 
-const char TOOL_VERSION[] = "1.0";
+const char TOOL_VERSION[] = SPITOOL_VERSION;
 
 int run_tool(int argc, char **argv)
 {

@@ -60,7 +60,8 @@ void close_module(void *module)
     FreeLibrary(static_cast<HMODULE>(module));
 }
 #else
-const char LIBRARY_FILE[] = "libspifns.so";
+// The library under its SONAME, the name a runtime-only install provides.
+const char LIBRARY_FILE[] = SPITOOL_LIBRARY_FILE;
 
 std::string executable_dir()
 {
@@ -123,7 +124,12 @@ std::string default_library_path()
 #if defined(_WIN32)
     return executable_dir() + "\\" + LIBRARY_FILE;
 #else
-    return executable_dir() + "/" + LIBRARY_FILE;
+    // Beside the tool in the build tree; installed, the tool is in bin/ and
+    // the library in the library directory.
+    std::string beside = executable_dir() + "/" + LIBRARY_FILE;
+    if (access(beside.c_str(), F_OK) == 0)
+        return beside;
+    return executable_dir() + "/" SPITOOL_INSTALLED_LIBDIR "/" + LIBRARY_FILE;
 #endif
 }
 

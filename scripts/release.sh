@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds the Windows binaries and writes the release archives:
+#   spifns-<version>-windows.zip    spifns.dll, spitool.exe, the x86 and x64 port
+#                                   drivers with their install, uninstall and signing
+#                                   scripts, the header and the documents
+#   spifns-<version>-source.tar.gz  the sources of the commit checked out (git archive)
+# into build/release, or into the directory given. The version is the one in
+# CMakeLists.txt. The last line printed is the path of the Windows archive.
+#
+#   scripts/release.sh [output directory]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-build/release}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+version=$(sed -n 's/^project(spifns VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { echo "release: no project version in CMakeLists.txt" >&2; exit 1; }
+
+# Configures a preset once, then builds it (the targets given, or all).
+build() {
+  local preset=$1 log=$out/$1.log
+  shift
+  echo "release: building preset $preset" >&2
+  if { [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset"; } >"$log" 2>&1 &&
+     cmake --build --preset "$preset" -j2 ${1:+--target "$@"} >>"$log" 2>&1; then
+    rm -f "$log"
+  else
+    tail -n 40 "$log" >&2
+    echo "release: building preset $preset failed (log: $log)" >&2
+    exit 1
+  fi
+}
+build mingw32 spifns spitool torvex
+build mingw64    # the x64 port driver only
+
+name=spifns-$version-windows
+stage=$out/$name
+rm -rf "$stage" "$out/$name.zip"
+mkdir -p "$stage/driver" "$stage/include" "$stage/docs"
+# Every file is named here, so a missing one stops the release.
+cp build/mingw32/src/spifns.dll build/mingw32/src/spitool.exe README.md LICENSE CHANGELOG.md "$stage/"
+cp include/spifns.h include/spifns_exports.h "$stage/include/"
+cp docs/spitool.md "$stage/docs/"
+cp build/mingw32/driver/torvex.sys build/mingw64/driver/torvex64.sys \
+   driver/install.cmd driver/uninstall.cmd driver/install-wine.sh driver/uninstall-wine.sh \
+   driver/README.md scripts/sign-driver.sh "$stage/driver/"
+(cd "$out" && zip -q -X -r "$name.zip" "$name")
+rm -rf "$stage"
+
+# The source archive holds what is committed; say so when the tree differs.
+if [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+  echo "release: uncommitted changes are not in the source archive" >&2
+fi
+git archive --format=tar.gz --prefix="spifns-$version/" -o "$out/spifns-$version-source.tar.gz" HEAD
+echo "$out/spifns-$version-source.tar.gz"
+
+echo "$out/$name.zip"

@@ -1,0 +1,54 @@
+#!/bin/sh
+# Runs scripts/release.sh and checks the Windows archive as a user receives
+# it: the files and their layout, the DLL's format, exports, imports and
+# version resource, the tool's and both drivers' version resources, and the
+# drivers' imports.
+#   check_archive.sh <source dir> <work dir> <objdump> <version> "<DLL imports>" <export>...
+# The x64 driver comes from preset mingw64, which release.sh builds: exit
+# status 77 (skipped) while there is neither that preset nor build/mingw64.
+set -u
+src=$1 work=$2 objdump=$3 version=$4 imports=$5
+shift 5
+here=$(cd "$(dirname "$0")" && pwd)
+if [ ! -d "$src/build/mingw64" ] && ! (cd "$src" && cmake --list-presets 2>/dev/null | grep -q '"mingw64"'); then
+  echo "SKIP: no preset mingw64 and no build/mingw64: the archive needs the x64 driver"
+  exit 77
+fi
+rm -rf "$work"
+mkdir -p "$work/unpacked"
+bash "$src/scripts/release.sh" "$work" >"$work/release.log" 2>&1 || { cat "$work/release.log"; echo "FAIL: release.sh"; exit 1; }
+zip=$(tail -n 1 "$work/release.log")
+[ "$zip" = "$work/spifns-$version-windows.zip" ] || { echo "FAIL: release.sh's last line is '$zip'"; exit 1; }
+unzip -q "$zip" -d "$work/unpacked" || { echo "FAIL: unzip $zip"; exit 1; }
+
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+top=spifns-$version-windows
+expected=$(printf "$top/%s\n" CHANGELOG.md LICENSE README.md spifns.dll spitool.exe include/spifns.h include/spifns_exports.h docs/spitool.md \
+  driver/README.md driver/torvex.sys driver/torvex64.sys driver/install.cmd driver/uninstall.cmd \
+  driver/install-wine.sh driver/uninstall-wine.sh driver/sign-driver.sh | sort)
+found=$(cd "$work/unpacked" && find . -type f | sed 's|^\./||' | sort)
+printf '%s\n' "$expected" >"$work/expected"
+printf '%s\n' "$found" >"$work/found"
+diff "$work/expected" "$work/found" >"$work/diff" ||
+  fail "archive contents differ (< missing, > extra): $(cat "$work/diff")"
+dir=$work/unpacked/$top
+for script in driver/install-wine.sh driver/uninstall-wine.sh driver/sign-driver.sh; do
+  [ -x "$dir/$script" ] || fail "$script is not executable"
+done
+
+x86=$objdump x64=x86_64-w64-mingw32-objdump
+check() { script=$1; shift; "$here/$script" "$@" || status=1; }
+check check_pe.sh "$x86" "$dir/spifns.dll" dll
+check check_exports.sh "$x86" "$dir/spifns.dll" "$@"
+# shellcheck disable=SC2086 # the import names are words
+check check_imports.sh "$x86" "$dir/spifns.dll" $imports
+check check_pe.sh "$x86" "$dir/spitool.exe" console
+check check_pe.sh "$x86" "$dir/driver/torvex.sys" native
+check check_imports.sh "$x86" "$dir/driver/torvex.sys" ntoskrnl.exe hal.dll
+check check_pe.sh "$x64" "$dir/driver/torvex64.sys" native64
+check check_imports.sh "$x64" "$dir/driver/torvex64.sys" ntoskrnl.exe hal.dll
+check check_version_resource.sh "$version" "$dir/spifns.dll" "$dir/spitool.exe" \
+  "$dir/driver/torvex.sys" "$dir/driver/torvex64.sys"
+[ $status -eq 0 ] && echo "$(basename "$zip"): $(printf '%s\n' "$found" | wc -l) files as expected"
+exit $status

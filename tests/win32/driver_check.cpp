@@ -401,9 +401,10 @@ void test_control_device()
     }
 }
 
-// Hardware back end, configured with ports 1 to 4: port 1 at 0x378, port 2
-// at 0x379 (overlaps port 1: refused), port 3 at 0x50 (below 0x100: refused),
-// port 4 at 0x2F8. Nothing here plays: a play would reach real I/O ports.
+// Hardware back end, configured with ports 1 to 4: port 1 at 0x378 without
+// the read-back check, port 2 at 0x379 (not a multiple of 4, and overlapping
+// port 1: refused), port 3 at 0x50 (below 0x100: refused), port 4 at 0x2F8.
+// Nothing here plays.
 void test_hardware_configuration()
 {
     check::begin_case("hardware: ports with a refused I/O base are not created");
@@ -431,6 +432,12 @@ void test_hardware_configuration()
     CHECK(DeviceIoControl(a, 0, in.data(), 0, out.data(), 0, &returned, nullptr) == 0);
     CHECK(DeviceIoControl(a, 1, in.data(), 8, out.data(), 8, &returned, nullptr) == 0);
     CloseHandle(a);
+
+    check::begin_case("hardware: a port whose data lines do not read back refuses the probe");
+    HANDLE c = open_port(4);
+    CHECK(c != INVALID_HANDLE_VALUE);
+    CHECK(!probe(c));
+    CloseHandle(c);
 }
 
 // After the driver was stopped: no device of it is left.

@@ -8,7 +8,6 @@ namespace {
 
 // System parallel ports looked at for a port at a given base.
 constexpr ULONG SYSTEM_PORTS_SCANNED = 8;
-constexpr ULONG NO_SYSTEM_PORT = 0xFFFFFFFF;
 
 void sim_put(void *context, uint8_t data)
 {
@@ -60,7 +59,7 @@ ULONG default_io_base(ULONG port)
 // names a port that the system driver does not serve.
 bool find_system_port(HANDLE key, ULONG port, ULONG base, system_port *found)
 {
-    ULONG index = NO_SYSTEM_PORT;
+    ULONG index = 0;
     if (read_port_dword(key, L"SystemPort", port, &index)) {
         if (system_port_open(index, found))
             return true;

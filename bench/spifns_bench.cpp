@@ -25,11 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/frame.h"
-#include "link/link.h"
+#include "load_state.h"
+#include "records.h"
 #include "sim_board.h"
-#include "simport.h"
-#include "spifns.h"
 
 namespace {
 
@@ -61,17 +59,8 @@ struct sample_only_driver {
 // Restores the load state and selects port 1 with the given driver.
 bool open_link(simport_play_fn play, void *context)
 {
-    close_port();
-    frame_reset_state();
-    simport_reset();
+    return_to_load_state();
     return simport_attach(1, play, context) == 0 && select_port(1);
-}
-
-void close_link()
-{
-    close_port();
-    frame_reset_state();
-    simport_reset();
 }
 
 void SPIFNS_CALL discard_trace(const char *line)
@@ -122,7 +111,7 @@ void BM_ShiftBits(benchmark::State &state)
         value ^= 0x5A5A;
     }
     set_per_byte(state, shift_bytes(period));
-    close_link();
+    return_to_load_state();
 }
 
 // range(0): period; range(1): buffers of a shift's output bytes to fill, 1
@@ -205,11 +194,7 @@ void run_record(benchmark::State &state, int32_t command, driver_kind kind)
     std::vector<uint16_t> buffer(words);
     for (uint16_t i = 0; i < words; i++)
         buffer[i] = static_cast<uint16_t>(i * 0x9E37u + 1);
-    seq_record record{};
-    record.command = command;
-    record.address = address;
-    record.word_count = words;
-    record.words = buffer.data();
+    const seq_record record = transfer(command, address, words, buffer.data());
 
     for (auto _ : state) {
         if (spifns_sequence(&record, 1) != 0) {
@@ -222,7 +207,7 @@ void run_record(benchmark::State &state, int32_t command, driver_kind kind)
     state.counters["per_word"] = benchmark::Counter(
         words, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * words));
-    close_link();
+    return_to_load_state();
 }
 
 void BM_ReadRecord(benchmark::State &state)
@@ -277,7 +262,7 @@ bool capture_transfers(uint32_t period, std::vector<std::vector<uint8_t>> &calls
     records[0].words = words.data();
     records[1].words = back.data();
     const bool ok = spifns_sequence(records, 2) == 0 && back == words;
-    close_link();
+    return_to_load_state();
     calls = std::move(capture.calls);
     return ok;
 }
@@ -344,7 +329,7 @@ void BM_ShiftBuffers(benchmark::State &state)
     state.counters["budget_bytes"] = static_cast<double>(2 * per_buffer);
     if (!exact)
         state.SkipWithError("allocations differ from two buffers of (bits + 4) x 2 x period");
-    close_link();
+    return_to_load_state();
 }
 
 BENCHMARK(BM_ShiftBits)->ArgsProduct({{1, 2, 49, 1000}, {0, 1}})->ArgNames({"period", "sample_only"});

@@ -123,7 +123,7 @@ bool sim_init(port_ext *ext, HANDLE key, ULONG port)
     if (wiring != SIM_WIRING_DIRECT && wiring != SIM_WIRING_MUX)
         wiring = SIM_WIRING_DIRECT;
     auto *board = static_cast<sim_board *>(
-        ExAllocatePoolWithTag(NonPagedPool, sizeof(sim_board), POOL_TAG));
+        ExAllocatePoolWithTag(NONPAGED_POOL, sizeof(sim_board), POOL_TAG));
     if (board == nullptr)
         return false;
     sim_board_init(board, static_cast<uint8_t>(wiring));

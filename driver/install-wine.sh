@@ -2,8 +2,11 @@
 # Installs and starts the torvex port driver in a Wine prefix.
 #
 #   WINEPREFIX=<dir> install-wine.sh <torvex.sys> [<ValueName> <dword> ...]
+#   WINEPREFIX=<dir> WINEARCH=win64 install-wine.sh <torvex64.sys> [<ValueName> <dword> ...]
 #
-# Creates the prefix (32-bit) when it does not exist, starts a persistent
+# Creates the prefix when it does not exist (32-bit; 64-bit with
+# WINEARCH=win64, where 32-bit programs run through WoW64 and only the x64
+# driver starts; WINEARCH counts only then), starts a persistent
 # wineserver for it (the driver lives only as long as that server), then
 # runs install.cmd inside the prefix: copy to system32\drivers, sc create,
 # the Parameters values as REG_DWORDs, sc start. Stop the server afterwards
@@ -20,7 +23,11 @@ if [ $# -lt 1 ] || [ ! -f "$1" ]; then
   exit 2
 fi
 export WINEPREFIX
-export WINEARCH="${WINEARCH:-win32}"
+if [ -f "$WINEPREFIX/system.reg" ]; then
+  unset WINEARCH
+else
+  export WINEARCH="${WINEARCH:-win32}"
+fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 

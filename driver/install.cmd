@@ -1,21 +1,63 @@
 @echo off
 rem Installs and starts the torvex port driver on Windows (run as administrator).
 rem
-rem   install.cmd <path-to-torvex.sys> [<ValueName> <dword> ...]
+rem   install.cmd [<driver.sys>] [<ValueName> <dword> ...]
+rem
+rem Without a driver file it takes the one beside this script that matches the
+rem machine: torvex.sys on 32-bit x86 Windows, torvex64.sys on x64 Windows. A
+rem named driver built for the other architecture is refused. Either one is
+rem installed as %SystemRoot%\system32\drivers\torvex.sys, service torvex.
 rem
 rem Each name/value pair becomes a REG_DWORD under
 rem HKLM\SYSTEM\CurrentControlSet\Services\torvex\Parameters, e.g.
-rem   install.cmd torvex.sys Backend 1 Ports 0x2 IoBase1 0x378
+rem   install.cmd Backend 1 Ports 0x2 IoBase1 0x378
 rem See README.md for the values. Without pairs the driver serves port 1 with
 rem the simulated back end.
 rem Exit status: 0 started; 1 not installed; 2 usage; 3 installed but not started.
 setlocal
-set SYS=%~1
-if "%SYS%"=="" goto usage
+rem A 32-bit cmd.exe on 64-bit Windows sees system32 redirected to SysWOW64,
+rem and a driver service it creates does not start: rerun in the native one.
+if defined PROCESSOR_ARCHITEW6432 if not defined TORVEX_NATIVE_CMD if exist "%SystemRoot%\Sysnative\cmd.exe" goto native_cmd
+
+set MACHINE=%PROCESSOR_ARCHITECTURE%
+if defined PROCESSOR_ARCHITEW6432 set MACHINE=%PROCESSOR_ARCHITEW6432%
+if /i "%MACHINE%"=="x86" set WANT=torvex.sys
+if /i "%MACHINE%"=="AMD64" set WANT=torvex64.sys
+if not defined WANT (
+  echo install: no torvex driver for %MACHINE% Windows ^(only x86 and AMD64^)
+  exit /b 1
+)
+set SYS=
+if /i "%~x1"==".sys" set "SYS=%~f1"
+if defined SYS shift
+if not defined SYS set "SYS=%~dp0%WANT%"
 if not exist "%SYS%" (
   echo install: %SYS% not found
   exit /b 1
 )
+for %%f in ("%SYS%") do set SYS_NAME=%%~nxf
+
+rem The driver's architecture: the machine field of its PE header where
+rem PowerShell can read it, otherwise its file name.
+set TORVEX_SYS=%SYS%
+set FILE_MACHINE=
+for /f "delims=" %%m in ('powershell -NoProfile -NonInteractive -Command "$b=[IO.File]::ReadAllBytes($env:TORVEX_SYS); [BitConverter]::ToUInt16($b, [BitConverter]::ToInt32($b, 60) + 4)" 2^>nul') do set FILE_MACHINE=%%m
+set FILE_ARCH=
+if "%FILE_MACHINE%"=="332" set FILE_ARCH=x86
+if "%FILE_MACHINE%"=="34404" set FILE_ARCH=AMD64
+if "%FILE_MACHINE%"=="43620" set FILE_ARCH=ARM64
+if defined FILE_MACHINE if not defined FILE_ARCH (
+  echo install: %SYS_NAME% is not a driver image for x86 or AMD64
+  exit /b 1
+)
+if not defined FILE_MACHINE if /i "%SYS_NAME%"=="torvex.sys" set FILE_ARCH=x86
+if not defined FILE_MACHINE if /i "%SYS_NAME%"=="torvex64.sys" set FILE_ARCH=AMD64
+if not defined FILE_ARCH echo install: cannot tell the architecture of %SYS_NAME%; installing it as given
+if defined FILE_ARCH if /i not "%FILE_ARCH%"=="%MACHINE%" (
+  echo install: %SYS_NAME% is the %FILE_ARCH% driver; this machine needs the %MACHINE% one ^(%WANT%^)
+  exit /b 1
+)
+
 set KEY=HKLM\SYSTEM\CurrentControlSet\Services\torvex
 copy /y "%SYS%" "%SystemRoot%\system32\drivers\torvex.sys" >nul
 if errorlevel 1 (
@@ -29,7 +71,6 @@ if errorlevel 1 (
 )
 reg add "%KEY%\Parameters" /f >nul
 :values
-shift
 if "%~1"=="" goto start
 if "%~2"=="" goto usage
 reg add "%KEY%\Parameters" /v %~1 /t REG_DWORD /d %~2 /f >nul
@@ -38,6 +79,7 @@ if errorlevel 1 (
   exit /b 1
 )
 shift
+shift
 goto values
 :start
 sc start torvex >nul
@@ -45,8 +87,12 @@ if errorlevel 1 (
   echo install: sc start failed ^(installed; see the system event log, or retry sc start torvex^)
   exit /b 3
 )
-echo install: torvex started
+echo install: torvex started ^(%SYS_NAME%^)
 exit /b 0
 :usage
-echo usage: install.cmd path-to-torvex.sys [ValueName dword ...]
+echo usage: install.cmd [driver.sys] [ValueName dword ...]
 exit /b 2
+:native_cmd
+set TORVEX_NATIVE_CMD=1
+"%SystemRoot%\Sysnative\cmd.exe" /c ""%~f0" %*"
+exit /b %errorlevel%

@@ -15,6 +15,14 @@
 constexpr ULONG POOL_TAG = 0x78767254; // 'Trvx'
 constexpr ULONG KIND_PORT = 0x54524f50; // 'PORT'
 constexpr ULONG KIND_CONTROL = 0x4c544354; // 'CTLL'
+// Nonpaged memory (the boards): on x64 the no-execute pool, NonPagedPoolNx
+// (512, not named in the MinGW headers), which memory integrity requires;
+// 32-bit Windows before 8 does not know that pool type.
+#ifdef _WIN64
+constexpr POOL_TYPE NONPAGED_POOL = static_cast<POOL_TYPE>(512);
+#else
+constexpr POOL_TYPE NONPAGED_POOL = NonPagedPool;
+#endif
 
 // A port served by the system's parallel-port driver (\Device\ParallelPort<k>).
 struct system_port {

@@ -7,11 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/frame.h"
-#include "link/link.h"
+#include "load_state.h"
+#include "records.h"
 #include "settings/settings.h"
-#include "simport.h"
-#include "spifns.h"
 
 // Reports a broken invariant and aborts, so libFuzzer keeps the input.
 [[noreturn]] inline void fuzz_fail(const char *what, const char *detail = "")
@@ -30,9 +28,7 @@
 // a virtual clock (1 ms per yield) so that it costs no real time.
 inline void fuzz_reset_library()
 {
-    close_port();
-    frame_reset_state();
-    simport_reset();
+    return_to_load_state();
     simport_use_virtual_clock(1000, 1);
 }
 

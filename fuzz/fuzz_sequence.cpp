@@ -38,6 +38,7 @@
 
 #include "fuzz_common.h"
 #include "settings/settings.h"
+#include "settings/textconv.h"
 #include "sim_board.h"
 
 namespace {

@@ -81,10 +81,7 @@ void check_getvar(const char *name)
 
 int set_record(const char *name, const char *value)
 {
-    seq_record r{};
-    r.command = SEQ_SETVAR;
-    r.name = name;
-    r.value = value;
+    seq_record r = setvar(name, value);
     const seq_record copy = r;
     const int result = spifns_sequence(&r, 1);
     FUZZ_CHECK(result == 0 || result == 1);

@@ -88,9 +88,8 @@ SIMPORT_API void simport_set_platform_id(uint32_t id);
  * every yield, so waits complete without sleeping. frequency may be 0. */
 SIMPORT_API void simport_use_virtual_clock(int64_t frequency, int64_t step);
 SIMPORT_API void simport_use_real_clock(void);
-/* Yields and counter reads made by the library since the last reset. */
+/* Yields made by the library since the last reset. */
 SIMPORT_API uint32_t simport_yield_count(void);
-SIMPORT_API uint32_t simport_counter_reads(void);
 
 #ifdef __cplusplus
 }

@@ -13,8 +13,8 @@ cd "$(dirname "$0")/.."
 step() { printf '\n== %s\n' "$*"; }
 show() { printf '$ %s\n' "$*"; "$@"; }
 
-step "1. Packages (scripts/setup.sh)"
-bash scripts/setup.sh
+step "1. Packages for the native build (scripts/setup.sh --native)"
+bash scripts/setup.sh --native
 
 step "2. Build (native preset)"
 if [ -n "${DEMO_BUILD_DIR:-}" ]; then

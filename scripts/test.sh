@@ -11,10 +11,13 @@ jobs=$(nproc 2>/dev/null || echo 2)
 mkdir -p build
 bash scripts/setup.sh || exit 1
 
+# One count of the <testsuite> element of a CTest JUnit report ($junit).
+junit_count() { sed -n "s/^[[:space:]]*$1=\"\([0-9]*\)\".*/\1/p" "$junit" 2>/dev/null | head -n 1; }
+
 total_pass=0
 total_fail=0
 failed_presets=()
-for preset in native asan mingw32 fuzz; do
+for preset in native asan mingw32 mingw64 fuzz; do
   echo "=== $preset: configure and build"
   if ! cmake --preset "$preset" >"build/$preset.log" 2>&1; then
     cat "build/$preset.log"; failed_presets+=("$preset"); total_fail=$((total_fail + 1)); continue
@@ -24,20 +27,28 @@ for preset in native asan mingw32 fuzz; do
   fi
   grep -E 'warning:' "build/$preset.log" | sort -u | head -n 20
   echo "=== $preset: test"
-  out=$(ctest --preset "$preset" -j"$jobs" 2>&1)
+  # The verdict comes from ctest's exit status; the counts from its JUnit report.
+  junit="$PWD/build/$preset-junit.xml"
+  rm -f "$junit"
+  ctest --preset "$preset" -j"$jobs" --output-junit "$junit" >>"build/$preset.log" 2>&1
   rc=$?
-  printf '%s\n' "$out" | grep -E '^\s*[0-9]+/[0-9]+ Test|tests passed|tests failed|Failed|\*\*\*' | tail -n 400
-  line=$(printf '%s\n' "$out" | grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' | tail -n 1)
-  if [ -n "$line" ]; then
-    n_fail=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
-    n_all=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
-    total_pass=$((total_pass + n_all - n_fail))
-    total_fail=$((total_fail + n_fail))
+  n_all=$(junit_count tests) n_fail=$(junit_count failures)
+  n_skip=$(junit_count skipped) n_off=$(junit_count disabled)
+  if [ -z "$n_all" ] || [ -z "$n_fail" ]; then
+    n_all=1 n_fail=1 n_skip=0 n_off=0 # no report: the run itself failed
+  elif [ "$rc" -ne 0 ] && [ "$n_fail" -eq 0 ]; then
+    # Nothing failed yet ctest did: tests that could not run (a failed fixture).
+    n_fail=$((n_skip > 0 ? n_skip : 1)) n_skip=0
   fi
+  n_pass=$((n_all - n_fail - n_skip - n_off))
+  echo "$preset: $n_pass passed, $n_fail failed"
+  total_pass=$((total_pass + n_pass))
+  total_fail=$((total_fail + n_fail))
   if [ "$rc" -ne 0 ]; then
-    printf '%s\n' "$out" | tail -n 80
+    tail -n 80 "build/$preset.log"
+    echo "(whole log: build/$preset.log)"
     failed_presets+=("$preset")
-    [ -z "$line" ] && total_fail=$((total_fail + 1))
+    continue
   fi
   rm -f "build/$preset.log"
 done

@@ -4,9 +4,8 @@ execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_V
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
 endif()
-set(expected spifns_chip_select spifns_close spifns_command spifns_enumerate_ports spifns_get_last_error
-    spifns_get_version spifns_getvar spifns_getvarlist spifns_halvane_xap_stopped spifns_init
-    spifns_sequence spifns_set_debug_callback)
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/spifns_exports.cmake)
+set(expected ${SPIFNS_EXPORTS})
 string(REPLACE "\n" ";" lines "${out}")
 set(found "")
 foreach(line IN LISTS lines)

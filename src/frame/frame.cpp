@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/link.h"
+#include "spifns_wire.h"
 
-constexpr link_state_t link_state_initial = {
+constexpr link_context link_state_initial = {
     .line_byte = LINE_AUX,
     .shift_period = 1,
     .port_number = 1,
@@ -28,7 +28,7 @@ constexpr link_state_t link_state_initial = {
 };
 
 // Constant-initialised from the load state: loading runs no code.
-constinit link_state_t link_state = link_state_initial;
+constinit link_context link_state = link_state_initial;
 
 // Copies a terminated text into a fixed buffer, always terminating it.
 static void copy_text(char *dst, size_t size, const char *src)
@@ -69,20 +69,6 @@ void frame_reset_state()
 }
 
 extern "C" {
-
-SPIFNS_API int SPIFNS_CALL spifns_init(void)
-{
-    // Wrapping arithmetic: unbalanced calls must never overflow a signed int.
-    link_state.open_count = static_cast<int32_t>(static_cast<uint32_t>(link_state.open_count) + 1u);
-    return 0;
-}
-
-SPIFNS_API void SPIFNS_CALL spifns_close(void)
-{
-    link_state.open_count = static_cast<int32_t>(static_cast<uint32_t>(link_state.open_count) - 1u);
-    if (link_state.open_count == 0)
-        close_port();
-}
 
 SPIFNS_API int SPIFNS_CALL spifns_get_version(void)
 {

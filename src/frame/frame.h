@@ -1,13 +1,13 @@
 // Library frame: the one static link state, error recording and tracing.
+// The bottom layer: it depends on nothing else of the library.
 #pragma once
 
 #include <cstdint>
 
 #include "os/os.h"
 #include "spifns.h"
-#include "spifns_wire.h"
 
-struct link_state_t {
+struct link_context {
     uint8_t line_byte;
     uint32_t shift_period;
     int32_t port_number;
@@ -27,8 +27,8 @@ struct link_state_t {
 };
 
 // The state at load. link_state starts as a constant-initialised copy of it.
-extern const link_state_t link_state_initial;
-extern link_state_t link_state;
+extern const link_context link_state_initial;
+extern link_context link_state;
 
 // Records a link failure: the code and a copy of the message.
 void record_error(int32_t code, const char *message);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "os/os.h"
+#include "spifns_wire.h"
 
 // Largest shift period whose waveform buffers, (bit count + 4) x 2 x period
 // bytes for shifts of up to 31 bits, still fit in 32 bits.

@@ -1,4 +1,5 @@
-// Port device access: one kernel driver device per port number.
+// Port device access: one kernel driver device per port number, and the
+// host's open count, whose last release closes the port.
 #include <cstdio>
 
 #include "frame/frame.h"
@@ -40,6 +41,20 @@ bool select_port(int32_t port)
     link_state.port_number = port;
     link_state.shift_period = 1;
     return true;
+}
+
+extern "C" SPIFNS_API int SPIFNS_CALL spifns_init(void)
+{
+    // Wrapping arithmetic: unbalanced calls must never overflow a signed int.
+    link_state.open_count = static_cast<int32_t>(static_cast<uint32_t>(link_state.open_count) + 1u);
+    return 0;
+}
+
+extern "C" SPIFNS_API void SPIFNS_CALL spifns_close(void)
+{
+    link_state.open_count = static_cast<int32_t>(static_cast<uint32_t>(link_state.open_count) - 1u);
+    if (link_state.open_count == 0)
+        close_port();
 }
 
 extern "C" SPIFNS_API void SPIFNS_CALL spifns_enumerate_ports(port_enum_fn callback, void *context)

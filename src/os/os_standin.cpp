@@ -51,7 +51,6 @@ constinit int64_t virtual_frequency = 0;
 constinit int64_t virtual_step = 0;
 constinit int64_t virtual_now = 0;
 constinit uint32_t yields = 0;
-constinit uint32_t counter_reads = 0;
 
 bool valid_port(int port)
 {
@@ -214,13 +213,11 @@ void os_free(void *block)
 
 int64_t os_counter_frequency()
 {
-    counter_reads++;
     return virtual_clock ? virtual_frequency : 1000000000;
 }
 
 int64_t os_counter_now()
 {
-    counter_reads++;
     if (virtual_clock)
         return virtual_now;
     timespec ts;
@@ -336,24 +333,17 @@ SIMPORT_API void simport_use_virtual_clock(int64_t frequency, int64_t step)
     virtual_step = step;
     virtual_now = 0;
     yields = 0;
-    counter_reads = 0;
 }
 
 SIMPORT_API void simport_use_real_clock(void)
 {
     virtual_clock = false;
     yields = 0;
-    counter_reads = 0;
 }
 
 SIMPORT_API uint32_t simport_yield_count(void)
 {
     return yields;
-}
-
-SIMPORT_API uint32_t simport_counter_reads(void)
-{
-    return counter_reads;
 }
 
 } // extern "C"

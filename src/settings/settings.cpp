@@ -7,6 +7,7 @@
 
 #include "frame/frame.h"
 #include "link/link.h"
+#include "settings/textconv.h"
 
 enum var_index { VAR_PORT, VAR_MUL, VAR_SHIFTPERIOD, VAR_CLOCK, VAR_CMDBITS, VAR_CMDREADBITS, VAR_CMDWRITEBITS,
                  VAR_MAXCLOCK, VAR_COUNT };
@@ -53,7 +54,7 @@ static int find_variable(const char *name)
     return -1;
 }
 
-void set_shift_period(uint32_t period)
+static void set_shift_period(uint32_t period)
 {
     link_state.shift_period = period;
     trace("Delays set to %d\n", static_cast<int>(period));
@@ -167,10 +168,7 @@ SPIFNS_API const char *SPIFNS_CALL spifns_getvar(const char *name)
         snprintf(reply_shiftperiod, sizeof reply_shiftperiod, "%d", static_cast<int>(link_state.shift_period));
         return reply_shiftperiod;
     case VAR_CLOCK:
-        // A period of 0 cannot be set, but would read as "inf".
-        format_fixed6(reply_clock, sizeof reply_clock,
-                      link_state.shift_period == 0 ? __builtin_inf()
-                                                   : CLOCK_FACTOR / static_cast<double>(link_state.shift_period));
+        format_fixed6(reply_clock, sizeof reply_clock, CLOCK_FACTOR / static_cast<double>(link_state.shift_period));
         return reply_clock;
     case VAR_MAXCLOCK:
         snprintf(reply_maxclock, sizeof reply_maxclock, "%s", link_state.max_clock_text);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "settings/settings.h"
+#include "settings/textconv.h"
 
 static bool is_space(char c)
 {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "spifns.h"
+#include "spifns_exports.h"
 
 namespace {
 
@@ -68,9 +69,8 @@ TEST(SharedLibraryLoad, AllTwelveExportsResolve)
 {
     loaded_library lib;
     ASSERT_NE(lib.handle, nullptr) << dlerror();
-    for (const char *name :
-         {"spifns_init", "spifns_close", "spifns_get_version", "spifns_get_last_error", "spifns_set_debug_callback",
-          "spifns_getvarlist", "spifns_getvar", "spifns_command", "spifns_chip_select", "spifns_enumerate_ports",
-          "spifns_sequence", "spifns_halvane_xap_stopped"})
+#define EXPORT_NAME(name, member) #name,
+    for (const char *name : {SPIFNS_EXPORTS(EXPORT_NAME)})
         EXPECT_NE(dlsym(lib.handle, name), nullptr) << name;
+#undef EXPORT_NAME
 }

@@ -38,6 +38,14 @@ void spit(const std::string &path, const std::string &data)
     f << data;
 }
 
+// The library's read-echo failure at address as spitool words it, with the
+// echo the chip should have sent and the usual causes.
+std::string echo_failure(const std::string &address, const std::string &echo)
+{
+    return "error 0x103 (Unable to read) at address " + address + ": no read echo " + echo +
+           " from the chip (is a chip there? check wiring and power, or try a lower --clock)";
+}
+
 class SpitoolTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -165,10 +173,10 @@ TEST_F(SpitoolTest, DumpAndLoadBinaryAndHexFiles)
                                       "0208: 0009\n");
 
     // Load both files elsewhere and compare what the chip holds.
-    Result lb = sim({"--chunk", "2", "load", "0x1000", path("out.bin")});
+    Result lb = sim({"--no-verify", "--chunk", "2", "load", "0x1000", path("out.bin")});
     ASSERT_EQ(lb.status, 0) << lb.err;
     EXPECT_EQ(lb.out, "loaded 9 words from " + path("out.bin") + " to 0x1000\n");
-    Result lh = sim({"--verify", "load", "0x3000", path("out.hex")});
+    Result lh = sim({"load", "0x3000", path("out.hex")}); // verifies by default
     ASSERT_EQ(lh.status, 0) << lh.err;
     EXPECT_EQ(lh.out, "loaded 9 words from " + path("out.hex") + " to 0x3000 (verified)\n");
     std::vector<uint16_t> mem = memory();
@@ -201,6 +209,8 @@ TEST_F(SpitoolTest, ProgressBarOnRequestEndsAtTheFullCount)
     Result r = sim({"--progress", "--chunk", "100", "dump", "0", "1000", path("p.bin")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("100% 1000/1000 words"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("s elapsed, "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" words/s"), std::string::npos) << r.err;
     // Not a terminal and not asked for: no bar.
     Result q = sim({"--chunk", "100", "dump", "0", "1000", path("p.bin")});
     EXPECT_EQ(q.err.find('%'), std::string::npos) << q.err;
@@ -223,7 +233,7 @@ TEST_F(SpitoolTest, ProbeOfAChipWithABadEchoFailsWithTheReadError)
     Result r = sim({"--sim-stopped", "--sim-fault", "bad-echo", "probe"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "spitool: probe failed: error 0x103 (Unable to read) at address 0xFF9A\n");
+    EXPECT_EQ(r.err, "spitool: probe failed: " + echo_failure("0xFF9A", "0x03FF") + "\n");
 }
 
 TEST_F(SpitoolTest, VarsGetSetAndSlowerShowTheLibraryValues)
@@ -269,6 +279,30 @@ TEST_F(SpitoolTest, SetFailuresReportTheLibraryError)
     EXPECT_EQ(mo.err, "spitool: cannot set the multiplexer to 3: error 0x104 (IOCTL failed)\n");
 }
 
+TEST_F(SpitoolTest, ClocksListsTheReachableValuesAndMarksTheChosenOne)
+{
+    Result r = run({"-k", "100", "clocks", "3"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "PERIOD  SPICLOCK\n"
+                     "1       172.410000\n"
+                     "2       86.205000  <- --clock 100\n"
+                     "3       57.470000\n");
+}
+
+TEST_F(SpitoolTest, ShortOptionsActAsTheirLongForms)
+{
+    // -P port, -k clock, -d trace, -M no verification; flags combine and a
+    // value may stick to its letter.
+    Result r = sim({"-dM", "-P1", "-k", "100", "write", "0x100", "7"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Delays set to 2\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("0100     w 0007\n"), std::string::npos) << r.err;
+    Result v = run({"-R"});
+    ASSERT_EQ(v.status, 0) << v.err;
+    EXPECT_EQ(v.out.rfind("spitool 1.0\nlibrary ", 0), 0u) << v.out;
+    EXPECT_EQ(run({"-h"}).out, run({"--help"}).out);
+}
+
 TEST_F(SpitoolTest, PortsListsTheFirstEntryAndTheSimulatedPort)
 {
     Result r = sim({"ports"});
@@ -304,7 +338,7 @@ TEST_F(SpitoolTest, ReadWithABadEchoNamesTheAddress)
     Result r = sim({"--sim-fault", "bad-echo", "read", "0x1000", "2"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "spitool: read failed: error 0x103 (Unable to read) at address 0x1000\n");
+    EXPECT_EQ(r.err, "spitool: read failed: " + echo_failure("0x1000", "0x0310") + "\n");
 }
 
 TEST_F(SpitoolTest, ReadOfAnAbsentChipFailsTheEcho)
@@ -312,7 +346,7 @@ TEST_F(SpitoolTest, ReadOfAnAbsentChipFailsTheEcho)
     // Chip 1 is absent: nothing answers and the echo reads 0.
     Result r = sim({"--chip", "1", "--sim-fault", "1:absent", "read", "0x0300"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "spitool: read failed: error 0x103 (Unable to read) at address 0x0300\n");
+    EXPECT_EQ(r.err, "spitool: read failed: " + echo_failure("0x0300", "0x0303") + "\n");
     EXPECT_EQ(r.out, "");
     // Chip 1 present: the same read works.
     Result ok = sim({"--chip", "1", "read", "0x0300"});
@@ -350,7 +384,7 @@ TEST_F(SpitoolTest, DumpThatFailsWritesNoFile)
 {
     Result r = sim({"--sim-fault", "stuck1", "dump", "0", "16", path("d.bin")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "spitool: dump failed: error 0x103 (Unable to read) at address 0x0000; " +
+    EXPECT_EQ(r.err, "spitool: dump failed: " + echo_failure("0x0000", "0x0300") + "; " +
                          path("d.bin") + " not written\n");
     EXPECT_FALSE(std::ifstream(path("d.bin")).good());
 }
@@ -415,7 +449,7 @@ TEST_F(SpitoolTest, ScriptWithAFailedEchoGoesOnAndReportsTheAddress)
     EXPECT_EQ(r.err, "spitool: " + path("s.txt") + ":2: read 0x0040 1 failed\n"
                      "spitool: " + path("s.txt") + ":3: read 0x0041 1 failed\n"
                      "spitool: run " + path("s.txt") +
-                         " failed: error 0x103 (Unable to read) at address 0x0041\n");
+                         " failed: " + echo_failure("0x0041", "0x0300") + "\n");
     std::vector<uint16_t> mem = memory();
     EXPECT_EQ(mem[0x40], 0x4444);
     EXPECT_EQ(mem[0x42], 0x4242); // the write after the failures still ran
@@ -492,10 +526,14 @@ TEST_F(SpitoolTest, BadArgumentsGiveOneUsageLineAndStatus2)
         {{"--sim", "get", "SPIFOO"}, "unknown variable 'SPIFOO'"},
         {{"get", "spicmdbits"}, "SPICMDBITS can be set but not read back"},
         {{"--sim", "set", "NOPE", "1"}, "unknown variable 'NOPE'"},
+        {{"--sim", "set", "spiclock", "fast"}, "bad SPICLOCK 'fast': not a number (try spitool clocks)"},
         {{"--port", "0", "probe"}, "bad --port '0' (1 to 64)"},
         {{"--port"}, "option --port needs a value"},
-        {{"--clock", "0", "probe"}, "bad --clock '0' (a positive number)"},
-        {{"--clock", "fast", "probe"}, "bad --clock 'fast' (a positive number)"},
+        {{"--clock", "0", "probe"}, "bad --clock '0': not positive (try spitool clocks)"},
+        {{"-k", "fast", "probe"}, "bad --clock 'fast': not a number (try spitool clocks)"},
+        {{"-P"}, "option -P needs a value"},
+        {{"-dp", "2", "probe"}, "unknown option -p (the port is -P N)"},
+        {{"-V"}, "unknown option -V (version is -R, trace -d; -M skips the verification)"},
         {{"--mux", "17", "probe"}, "bad --mux '17' (-1 to 16)"},
         {{"--mux", "1", "--chip", "1", "probe"}, "--mux and --chip exclude each other"},
         {{"--chunk", "0", "read", "0"}, "bad --chunk '0' (1 to 65535)"},
@@ -537,7 +575,7 @@ TEST_F(SpitoolTest, LibraryThatCannotBeLoadedIsAFailure)
 TEST_F(SpitoolTest, HelpOnEveryCommand)
 {
     const char *commands[] = {"ports", "vars", "get",   "set",    "read", "write",
-                              "dump",  "load", "probe", "slower", "run"};
+                              "dump",  "load", "probe", "slower", "clocks", "run"};
     for (const char *c : commands) {
         Result r = run({c, "--help"});
         EXPECT_EQ(r.status, 0) << c;

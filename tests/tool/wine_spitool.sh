@@ -47,7 +47,7 @@ check probe_stopped 0 "stopped" --port 4 probe
 check ports 0 "1 LPT1
 2 LPT2
 4 LPT4" ports
-check port_refusing_probe 1 "spitool: cannot select port 3: error 0x100 (Couldn't find LPT port)" \
+check port_refusing_probe 1 "spitool: cannot select port 3: error 0x100 (Couldn't find LPT port); is the port driver installed and started? (sc query torvex)" \
   --port 3 read 0
 check no_sim 2 "spitool: --sim is not available in this build (no simulated board)" --sim probe
 

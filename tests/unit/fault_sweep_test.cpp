@@ -46,20 +46,7 @@ uint16_t words[2];
 
 int transfer_record(int32_t command)
 {
-    seq_record r{};
-    r.command = command;
-    r.address = 0x100;
-    r.word_count = 2;
-    r.words = words;
-    return spifns_sequence(&r, 1);
-}
-
-int set_record(const char *name, const char *value)
-{
-    seq_record r{};
-    r.command = SEQ_SETVAR;
-    r.name = name;
-    r.value = value;
+    const seq_record r = transfer(command, 0x100, 2, words);
     return spifns_sequence(&r, 1);
 }
 
@@ -79,8 +66,8 @@ const port_operation operations[] = {
     {"read", [] { return transfer_record(SEQ_READ); }, 0, 1, 0, true, false, 0},
     {"write", [] { return transfer_record(SEQ_WRITE); }, 0, 1, 0, true, false, 0},
     {"probe", [] { return spifns_halvane_xap_stopped(); }, 1, -1, 1, true, false, 4},
-    {"SPIMUL", [] { return set_record("SPIMUL", "3"); }, 0, 0, 0, true, false, 0},
-    {"SPIPORT", [] { return set_record("SPIPORT", "1"); }, 0, 0, 1, false, true, 0},
+    {"SPIMUL", [] { return run_setvar("SPIMUL", "3"); }, 0, 0, 0, true, false, 0},
+    {"SPIPORT", [] { return run_setvar("SPIPORT", "1"); }, 0, 0, 1, false, true, 0},
     {"enumeration", [] {
          int found = 0;
          spifns_enumerate_ports(count_ports, &found);

@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/frame.h"
-#include "link/link.h"
+#include "load_state.h"
+#include "records.h"
 #include "sim_board.h"
-#include "simport.h"
-#include "spifns.h"
 
 // Trace lines received by the host's callback.
 inline std::vector<std::string> &traced()
@@ -67,9 +65,7 @@ protected:
 
     static void reset()
     {
-        close_port();
-        frame_reset_state();
-        simport_reset();
+        return_to_load_state();
         traced().clear();
     }
 
@@ -91,28 +87,7 @@ protected:
         return code;
     }
 
-    static seq_record setvar(const char *name, const char *value)
-    {
-        seq_record r{};
-        r.command = SEQ_SETVAR;
-        r.name = name;
-        r.value = value;
-        return r;
-    }
-    static seq_record transfer(int32_t command, uint16_t address, uint16_t count, uint16_t *words)
-    {
-        seq_record r{};
-        r.command = command;
-        r.address = address;
-        r.word_count = count;
-        r.words = words;
-        return r;
-    }
-    static int set(const char *name, const char *value)
-    {
-        const seq_record r = setvar(name, value);
-        return spifns_sequence(&r, 1);
-    }
+    static int set(const char *name, const char *value) { return run_setvar(name, value); }
 };
 
 // A board driver with a heap-allocated board (2 MiB does not belong on the stack).

@@ -9,8 +9,7 @@ using SequenceTest = BoardTest;
 TEST_F(SequenceTest, TypicalRequestEndToEnd)
 {
     // The board stands on port 1 but the library starts with no port open.
-    close_port();
-    frame_reset_state();
+    reset_library();
     drv->call_sizes.clear();
     chip().mem[0x1000] = 0xCAFE;
     chip().mem[0x1001] = 0x0042;
@@ -122,7 +121,6 @@ TEST_F(SequenceTest, SettingsApplyToLaterRecordsOfTheSameArray)
 TEST_F(SequenceTest, RecordWithWordsButNoBufferFailsWithoutTouchingThePort)
 {
     capture_trace();
-    last_error();
     const seq_record records[2] = {transfer(SEQ_READ, 0x10, 2, nullptr), transfer(SEQ_WRITE, 0x10, 1, nullptr)};
     EXPECT_EQ(spifns_sequence(records, 2), 1);
     EXPECT_TRUE(drv->call_sizes.empty());

@@ -15,44 +15,15 @@
 
 #include "check.h"
 #include "spifns.h"
-
-// Records for spifns_sequence.
-inline seq_record setvar(const char *name, const char *value)
-{
-    seq_record r;
-    std::memset(&r, 0, sizeof r);
-    r.command = SEQ_SETVAR;
-    r.name = name;
-    r.value = value;
-    return r;
-}
-
-inline seq_record transfer(int command, uint16_t address, uint16_t count, uint16_t *words)
-{
-    seq_record r;
-    std::memset(&r, 0, sizeof r);
-    r.command = command;
-    r.address = address;
-    r.word_count = count;
-    r.words = words;
-    return r;
-}
+#include "spifns_exports.h"
+#include "records.h"
 
 // One loaded copy of the library; unloaded when it goes out of scope.
 struct spifns_dll {
     HMODULE module = nullptr;
-    decltype(&spifns_init) init = nullptr;
-    decltype(&spifns_close) close = nullptr;
-    decltype(&spifns_get_version) get_version = nullptr;
-    decltype(&spifns_get_last_error) get_last_error = nullptr;
-    decltype(&spifns_set_debug_callback) set_debug_callback = nullptr;
-    decltype(&spifns_getvarlist) getvarlist = nullptr;
-    decltype(&spifns_getvar) getvar = nullptr;
-    decltype(&spifns_command) command = nullptr;
-    decltype(&spifns_chip_select) chip_select = nullptr;
-    decltype(&spifns_enumerate_ports) enumerate_ports = nullptr;
-    decltype(&spifns_sequence) sequence = nullptr;
-    decltype(&spifns_halvane_xap_stopped) xap_stopped = nullptr;
+#define SPIFNS_DLL_MEMBER(name, member) decltype(&name) member = nullptr;
+    SPIFNS_EXPORTS(SPIFNS_DLL_MEMBER)
+#undef SPIFNS_DLL_MEMBER
 
     spifns_dll() = default;
     spifns_dll(const spifns_dll &) = delete;
@@ -71,29 +42,16 @@ struct spifns_dll {
     bool resolve()
     {
         bool all = true;
-        all &= get("spifns_init", &init);
-        all &= get("spifns_close", &close);
-        all &= get("spifns_get_version", &get_version);
-        all &= get("spifns_get_last_error", &get_last_error);
-        all &= get("spifns_set_debug_callback", &set_debug_callback);
-        all &= get("spifns_getvarlist", &getvarlist);
-        all &= get("spifns_getvar", &getvar);
-        all &= get("spifns_command", &command);
-        all &= get("spifns_chip_select", &chip_select);
-        all &= get("spifns_enumerate_ports", &enumerate_ports);
-        all &= get("spifns_sequence", &sequence);
-        all &= get("spifns_halvane_xap_stopped", &xap_stopped);
+#define SPIFNS_DLL_RESOLVE(name, member) all &= get(#name, &member);
+        SPIFNS_EXPORTS(SPIFNS_DLL_RESOLVE)
+#undef SPIFNS_DLL_RESOLVE
         return all;
     }
 
     bool ok() const { return module != nullptr; }
 
     // A sequence of the one record that sets name to value; its result.
-    int set(const char *name, const char *value) const
-    {
-        seq_record r = setvar(name, value);
-        return sequence(&r, 1);
-    }
+    int set(const char *name, const char *value) const { return run_setvar(name, value, sequence); }
 
     void unload()
     {

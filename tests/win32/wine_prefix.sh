@@ -2,7 +2,7 @@
 # A private Wine prefix for the Win32 tests, made inside the build tree.
 #
 #   wine_prefix.sh setup <prefix> [<torvex.sys> [ValueName dword ...]]
-#       Makes a fresh 32-bit prefix, starts a persistent wineserver for it
+#       Makes a fresh prefix (32-bit; 64-bit with WINEARCH=win64), starts a persistent wineserver for it
 #       (output sent away, so no caller waits on it) and, given a driver,
 #       installs and starts it with those Parameters values.
 #   wine_prefix.sh run <prefix> <program.exe> [args...]
@@ -26,7 +26,13 @@ case $prefix in
 esac
 
 export WINEPREFIX="$prefix"
-export WINEARCH=win32
+# The architecture counts only when the prefix is made; later runs take the
+# prefix's own.
+if [ "$action" = setup ]; then
+  export WINEARCH="${WINEARCH:-win32}"
+else
+  unset WINEARCH
+fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 here=$(cd "$(dirname "$0")" && pwd)

@@ -1,6 +1,8 @@
-// A one-line progress bar on stderr for long transfers.
+// A one-line progress bar on stderr for long transfers, with the time
+// spent, the rate and the time still to go.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +24,7 @@ private:
     std::string label_;
     uint32_t total_;
     int last_percent_ = -1;
+    std::chrono::steady_clock::time_point start_, last_draw_;
 };
 
 // Whether stderr is a terminal.

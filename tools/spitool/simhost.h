@@ -48,8 +48,6 @@ public:
     // Call after the library has closed the port.
     void finish();
 
-    bool running() const { return board_ != nullptr; }
-
     static constexpr int PORT = 1;
 
 private:

@@ -10,6 +10,8 @@
 
 #include <cstring>
 
+#include "spifns_exports.h"
+
 namespace spitool {
 
 namespace {
@@ -134,18 +136,9 @@ bool load_library(const std::string &path, SpiLib *lib, std::string *why)
 
     std::string missing;
     bool ok = true;
-    ok &= resolve(m, "spifns_init", &lib->init, &missing);
-    ok &= resolve(m, "spifns_close", &lib->close, &missing);
-    ok &= resolve(m, "spifns_get_version", &lib->get_version, &missing);
-    ok &= resolve(m, "spifns_get_last_error", &lib->get_last_error, &missing);
-    ok &= resolve(m, "spifns_set_debug_callback", &lib->set_debug_callback, &missing);
-    ok &= resolve(m, "spifns_getvarlist", &lib->getvarlist, &missing);
-    ok &= resolve(m, "spifns_getvar", &lib->getvar, &missing);
-    ok &= resolve(m, "spifns_command", &lib->command, &missing);
-    ok &= resolve(m, "spifns_chip_select", &lib->chip_select, &missing);
-    ok &= resolve(m, "spifns_enumerate_ports", &lib->enumerate_ports, &missing);
-    ok &= resolve(m, "spifns_sequence", &lib->sequence, &missing);
-    ok &= resolve(m, "spifns_halvane_xap_stopped", &lib->xap_stopped, &missing);
+#define RESOLVE_EXPORT(name, member) ok &= resolve(m, #name, &lib->member, &missing);
+    SPIFNS_EXPORTS(RESOLVE_EXPORT)
+#undef RESOLVE_EXPORT
     if (!ok) {
         *why = path + " is not a spifns library: it has no export " + missing;
         close_module(m);

@@ -26,8 +26,6 @@ public:
     // the file could not be written completely.
     void close();
 
-    uint64_t steps() const { return time_; }
-
 private:
     std::FILE *file_ = nullptr;
     std::string path_;

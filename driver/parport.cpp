@@ -30,7 +30,6 @@ NTSTATUS internal_request(PDEVICE_OBJECT device, ULONG code, void *buffer, ULONG
     KeInitializeEvent(&done, NotificationEvent, FALSE);
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
     irp->AssociatedIrp.SystemBuffer = buffer;
-    irp->Tail.Overlay.Thread = PsGetCurrentThread();
     PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
     sp->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
     sp->Parameters.DeviceIoControl.IoControlCode = code;

@@ -1,15 +1,13 @@
-// The back ends behind a port device: a simulated board, or the port's two
-// registers. Both play through the one loop of port_play.h.
+// The back ends behind a port device: a simulated board, or a PC parallel
+// port (hw_port.cpp), claimed from the system's parallel-port driver where
+// that driver serves it. Both play through the one loop of port_play.h.
 #include "port_play.h"
 #include "torvex.h"
 
 namespace {
 
-// Lowest and highest I/O base accepted for the hardware back end: keeps the
-// driver off the motherboard's fixed ports below 0x100 and keeps base + 1
-// inside the 16-bit I/O space.
-constexpr ULONG MIN_IO_BASE = 0x100;
-constexpr ULONG MAX_IO_BASE = 0xFFFE;
+// System parallel ports looked at for a port at a given base.
+constexpr ULONG SYSTEM_PORTS_SCANNED = 8;
 
 void sim_put(void *context, uint8_t data)
 {
@@ -22,18 +20,24 @@ uint8_t sim_take(void *context)
     return static_cast<port_ext *>(context)->sim_status;
 }
 
-// The hardware back end touches exactly two I/O ports: the data register at
-// io_base and the status register at io_base + 1.
-void hw_put(void *context, uint8_t data)
+void io_out(void *, uint32_t address, uint8_t value)
 {
-    auto *ext = static_cast<port_ext *>(context);
-    WRITE_PORT_UCHAR(reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(ext->io_base)), data);
+    WRITE_PORT_UCHAR(reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(address)), value);
 }
 
-uint8_t hw_take(void *context)
+uint8_t io_in(void *, uint32_t address)
 {
-    auto *ext = static_cast<port_ext *>(context);
-    return READ_PORT_UCHAR(reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(ext->io_base + 1)));
+    return READ_PORT_UCHAR(reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(address)));
+}
+
+bool claim_system_port(void *context)
+{
+    return system_port_allocate(&static_cast<port_ext *>(context)->system);
+}
+
+void free_system_port(void *context)
+{
+    system_port_free(&static_cast<port_ext *>(context)->system);
 }
 
 ULONG default_io_base(ULONG port)
@@ -50,25 +54,65 @@ ULONG default_io_base(ULONG port)
     }
 }
 
-bool hw_init(port_ext *ext, HANDLE key, ULONG port)
+// The system port to claim: SystemPort<n> when set (it must exist), else
+// the one that serves the port's base, if any. False when SystemPort<n>
+// names a port that the system driver does not serve.
+bool find_system_port(HANDLE key, ULONG port, ULONG base, system_port *found)
 {
-    ULONG io_base = default_io_base(port);
-    read_port_dword(key, L"IoBase", port, &io_base);
-    if (io_base < MIN_IO_BASE || io_base > MAX_IO_BASE) {
-        DbgPrint("torvex: port %lu: I/O base 0x%lx refused\n", port, io_base);
+    ULONG index = 0;
+    if (read_port_dword(key, L"SystemPort", port, &index)) {
+        if (system_port_open(index, found))
+            return true;
+        DbgPrint("torvex: port %lu: system parallel port %lu not found\n", port, index);
         return false;
     }
-    // The two registers of a port belong to that port alone.
-    for (ULONG other = TORVEX_MIN_PORT; other < port; ++other) {
-        if (g_driver.ports[other] == nullptr)
+    for (index = 0; index < SYSTEM_PORTS_SCANNED; ++index) {
+        if (!system_port_open(index, found))
             continue;
-        const ULONG b = static_cast<port_ext *>(g_driver.ports[other]->DeviceExtension)->io_base;
-        if (io_base + 1 >= b && io_base <= b + 1) {
-            DbgPrint("torvex: port %lu: I/O base 0x%lx overlaps port %lu\n", port, io_base, other);
+        if (found->base == base)
+            return true;
+        system_port_close(found);
+    }
+    return true;
+}
+
+bool hw_init(port_ext *ext, HANDLE key, ULONG port)
+{
+    hw_port &hw = ext->hw;
+    ULONG base = default_io_base(port);
+    read_port_dword(key, L"IoBase", port, &base);
+    if (!find_system_port(key, port, base, &ext->system))
+        return false;
+    ULONG ecr = hw_default_ecr(base);
+    if (ext->system.file != nullptr) {
+        base = ext->system.base;
+        ecr = ext->system.ecr;
+        hw.io.claim = claim_system_port;
+        hw.io.free = free_system_port;
+    }
+    ULONG ecp_base = 0;
+    if (read_port_dword(key, L"EcrBase", port, &ecp_base))
+        ecr = ecp_base != 0 ? ecp_base + ECP_ECR : 0;
+    ULONG verify = 1;
+    read_port_dword(key, L"VerifyPort", port, &verify);
+    hw.io.out = io_out;
+    hw.io.in = io_in;
+    hw.io.context = ext;
+    hw.base = base;
+    hw.ecr = ecr;
+    hw.verify = verify != 0;
+    if (!hw_io_base_ok(base) || (ecr != 0 && (ecr < 0x100 || ecr > 0xFFFF))) {
+        DbgPrint("torvex: port %lu: I/O base 0x%lx or ECR 0x%lx refused\n", port, base, ecr);
+        return false;
+    }
+    // A port's registers belong to that port alone.
+    for (ULONG other = TORVEX_MIN_PORT; other < port; ++other) {
+        if (g_driver.ports[other] != nullptr &&
+            hw_ports_overlap(hw, static_cast<port_ext *>(g_driver.ports[other]->DeviceExtension)->hw)) {
+            DbgPrint("torvex: port %lu: registers overlap port %lu\n", port, other);
             return false;
         }
     }
-    ext->io_base = io_base;
     return true;
 }
 
@@ -94,8 +138,8 @@ bool sim_init(port_ext *ext, HANDLE key, ULONG port)
 } // namespace
 
 // Sets up port n's back end in its (zeroed) extension; false when the port
-// cannot be served (bad I/O base, registers shared with another port, no
-// memory).
+// cannot be served (bad I/O base, registers shared with another port, a
+// named system port missing, no memory).
 bool backend_init(port_ext *ext, HANDLE key, ULONG port)
 {
     ext->backend = g_driver.backend;
@@ -105,9 +149,29 @@ bool backend_init(port_ext *ext, HANDLE key, ULONG port)
 
 void backend_free(port_ext *ext)
 {
+    backend_release(ext);
+    system_port_close(&ext->system);
     if (ext->board != nullptr)
         ExFreePoolWithTag(ext->board, POOL_TAG);
     ext->board = nullptr;
+}
+
+bool backend_arm(port_ext *ext)
+{
+    if (ext->backend != TORVEX_BACKEND_HARDWARE)
+        return true;
+    const hw_arm_result result = hw_port_arm(&ext->hw);
+    if (result != HW_ARMED)
+        DbgPrint("torvex: port at 0x%lx not armed: %s\n", ext->hw.base,
+                 result == HW_NOT_HANDED_OVER ? "the system driver keeps it"
+                                              : "data lines do not read back");
+    return result == HW_ARMED;
+}
+
+void backend_release(port_ext *ext)
+{
+    if (ext->backend == TORVEX_BACKEND_HARDWARE)
+        hw_port_release(&ext->hw);
 }
 
 void backend_play(port_ext *ext, const uint8_t *out, uint8_t *status, uint32_t n)
@@ -115,8 +179,9 @@ void backend_play(port_ext *ext, const uint8_t *out, uint8_t *status, uint32_t n
     port_ops ops;
     ops.context = ext;
     if (ext->backend == TORVEX_BACKEND_HARDWARE) {
-        ops.put = hw_put;
-        ops.take = hw_take;
+        ops.put = hw_port_put;
+        ops.take = hw_port_take;
+        ops.context = &ext->hw;
     } else {
         ops.put = sim_put;
         ops.take = sim_take;

@@ -112,6 +112,8 @@ NTSTATUS port_create(port_ext *ext, PIO_STACK_LOCATION sp)
 void port_close(port_ext *ext, PIO_STACK_LOCATION sp)
 {
     if (ext->open && sp->FileObject == ext->owner) {
+        if (ext->armed)
+            backend_release(ext);
         ext->open = false;
         ext->owner = nullptr;
         ext->armed = false;
@@ -139,6 +141,11 @@ NTSTATUS port_write(port_ext *ext, PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *i
     if (!is_owner(ext, sp) || ext->refuse_probe || !probe_byte) {
         ++ext->stats.probe_refusals;
         return ext->refuse_probe ? STATUS_DEVICE_NOT_READY : STATUS_INVALID_PARAMETER;
+    }
+    // The port is set up once per open; a port that cannot be is absent.
+    if (!ext->armed && !backend_arm(ext)) {
+        ++ext->stats.probe_refusals;
+        return STATUS_DEVICE_NOT_READY;
     }
     ext->armed = true;
     ++ext->stats.probes;

@@ -8,6 +8,7 @@
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 #include <ntddk.h>
 
+#include "hw_port.h"
 #include "sim_board.h"
 #include "torvex_ctl.h"
 
@@ -23,6 +24,14 @@ constexpr POOL_TYPE NONPAGED_POOL = static_cast<POOL_TYPE>(512);
 constexpr POOL_TYPE NONPAGED_POOL = NonPagedPool;
 #endif
 
+// A port served by the system's parallel-port driver (\Device\ParallelPort<k>).
+struct system_port {
+    PFILE_OBJECT file; // our reference to its device, null when none
+    PDEVICE_OBJECT device;
+    ULONG base; // its registers, as that driver reports them
+    ULONG ecr;  // 0 when it reports no ECP registers
+};
+
 struct port_ext {
     ULONG kind;          // KIND_PORT
     KMUTEX lock;         // serialises this port's requests and the control requests on its board
@@ -34,7 +43,8 @@ struct port_ext {
     ULONG backend;
     sim_board *board;    // simulated back end
     uint8_t sim_status;  // status after the last simulated output byte
-    ULONG io_base;       // hardware back end: data register; base + 1 is status
+    hw_port hw;          // hardware back end
+    system_port system;  // hardware back end: the system driver serving the port, if any
     torvex_port_stats stats;
     UNICODE_STRING link_name;
     WCHAR link_buffer[32];
@@ -103,7 +113,16 @@ NTSTATUS port_control(port_ext *ext, PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR 
 bool create_control_device(PDRIVER_OBJECT driver);
 NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info);
 
-// backends.cpp: what stands behind a port.
+// backends.cpp: what stands behind a port. backend_arm makes a port ready
+// for plays when a handle arms it, backend_release undoes that.
 bool backend_init(port_ext *ext, HANDLE key, ULONG port);
 void backend_free(port_ext *ext);
+bool backend_arm(port_ext *ext);
+void backend_release(port_ext *ext);
 void backend_play(port_ext *ext, const uint8_t *out, uint8_t *status, uint32_t n);
+
+// parport.cpp: the system's parallel-port driver.
+bool system_port_open(ULONG index, system_port *port);
+void system_port_close(system_port *port);
+bool system_port_allocate(system_port *port);
+void system_port_free(system_port *port);

@@ -226,7 +226,7 @@ void sim_board_init(sim_board *board, uint8_t wiring)
     for (size_t i = 0; i < sizeof(*board); i++)
         bytes[i] = 0;
     board->wiring = wiring;
-    board->idle_level = 0;
+    board->idle_level = 1;
     board->last_out = 0x10;
     board->sel = decode_selection(wiring, board->last_out);
     for (uint32_t i = 0; i < SIM_MAX_CHIPS; i++)

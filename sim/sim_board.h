@@ -65,7 +65,8 @@ struct sim_chip {
 
 struct sim_board {
     uint8_t wiring;     // sim_wiring
-    uint8_t idle_level; // data-out level while no chip drives it (0 or 1)
+    uint8_t idle_level; // data-out level while no chip drives it: 1, the port's pull-up
+                        // (0 models a board that pulls the line down)
     uint8_t last_out;   // previous output byte, for edge detection
     sim_chip chips[SIM_MAX_CHIPS];
     sim_stats stats;
@@ -79,7 +80,7 @@ struct sim_board {
 
 enum : uint8_t { SIM_NO_CHIP = 0xFF };
 
-// Resets the board to: given wiring, idle level 0, every chip present,
+// Resets the board to: given wiring, idle level 1, every chip present,
 // running, memory zeroed, no faults; direct wiring has chips 0 and 1.
 // The previous line state is taken as 0x10 (the library's load state). A chip
 // that this state selects (chip 0 in direct wiring, channel 8 when

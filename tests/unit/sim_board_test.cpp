@@ -257,8 +257,8 @@ TEST_F(SimBoardTest, DirectChipOneNeedsCsAndSel2High)
     host_.select_direct(0);
     ASSERT_TRUE(host_.read(0x0040, 1, &got));
     EXPECT_EQ(got[0], 0);
-    // Neither chip while CS is high and SEL2 low.
-    EXPECT_EQ(sim_board_step(board_.get(), 0x11), 0);
+    // Neither chip while CS is high and SEL2 low: the pull-up reads high.
+    EXPECT_EQ(sim_board_step(board_.get(), 0x11), STATUS_MISO);
     EXPECT_EQ(sim_board_selected_chip(board_.get()), -1);
 }
 
@@ -291,7 +291,6 @@ TEST_F(SimBoardTest, MuxSelectsOnlyTheChannelsChip)
     EXPECT_EQ(transactions()[transactions().size() - 2].bits, 24u + 16);
 
     // Channels above 16 select nobody: the idle level, no transaction.
-    board_->idle_level = 1;
     uint32_t before = board_->stats.transactions;
     host_.select_channel(17);
     host_.cs_pulse();
@@ -326,28 +325,29 @@ TEST_F(SimBoardTest, FaultsShowOnDataOut)
         EXPECT_EQ(host_.probe_level(), c.level);
     }
 
-    // No chip: the idle level, nothing stored, nothing logged.
+    // No chip: the idle level (pulled up unless a board pulls it down),
+    // nothing stored, nothing logged.
     sim_board_reset_stats(board_.get());
     chip.faults = SIM_FAULT_ABSENT;
     host_.write(0x1000, {0x1234});
     EXPECT_EQ(chip.mem[0x1000], 0x4321);
     EXPECT_FALSE(host_.read(0x1000, 1, &got, &echo));
-    EXPECT_EQ(echo, 0x0000);
-    board_->idle_level = 1;
-    EXPECT_FALSE(host_.read(0x1000, 1, &got, &echo));
     EXPECT_EQ(echo, 0xFFFF);
+    board_->idle_level = 0;
+    EXPECT_FALSE(host_.read(0x1000, 1, &got, &echo));
+    EXPECT_EQ(echo, 0x0000);
     EXPECT_EQ(board_->stats.transactions, 0u);
     EXPECT_TRUE(transactions().empty());
 }
 
 TEST_F(SimBoardTest, PlayTakesLevelsChangedBetweenCallsAndRefusesNullBuffers)
 {
-    uint8_t out = 0x11, st = 0xFF;
-    ASSERT_EQ(sim_board_play(board_.get(), &out, &st, 1), 1);
-    EXPECT_EQ(st, 0);
-    board_->idle_level = 1;
+    uint8_t out = 0x11, st = 0;
     ASSERT_EQ(sim_board_play(board_.get(), &out, &st, 1), 1);
     EXPECT_EQ(st, STATUS_MISO);
+    board_->idle_level = 0;
+    ASSERT_EQ(sim_board_play(board_.get(), &out, &st, 1), 1);
+    EXPECT_EQ(st, 0);
     out = 0x10; // chip 0 selected, running
     ASSERT_EQ(sim_board_play(board_.get(), &out, &st, 1), 1);
     EXPECT_EQ(st, 0);

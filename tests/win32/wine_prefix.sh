@@ -57,8 +57,14 @@ case $action in
     wineserver -p </dev/null >/dev/null 2>&1
     # Start the prefix's system processes (service manager, device hosts)
     # now, with their output sent away: started by a test program they would
-    # inherit its pipes and keep the test runner waiting on them.
-    wineboot </dev/null >/dev/null 2>&1
+    # inherit its pipes and keep the test runner waiting on them. With
+    # TORVEX_DEVICE_LOG set, their debug output goes to that file with
+    # ntoskrnl's fixme lines on (the port accesses of a driver under Wine).
+    if [ -n "${TORVEX_DEVICE_LOG:-}" ]; then
+      WINEDEBUG=-all,fixme+ntoskrnl wineboot </dev/null >/dev/null 2>"$TORVEX_DEVICE_LOG"
+    else
+      wineboot </dev/null >/dev/null 2>&1
+    fi
     if [ $# -ge 1 ]; then
       sys=$1
       shift

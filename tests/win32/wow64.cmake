@@ -78,7 +78,7 @@ add_test(NAME wow64_reinstall_hardware
           sh -c "\"$1\" && shift && exec wine cmd /c \"$@\" </dev/null" sh
           ${PROJECT_SOURCE_DIR}/driver/uninstall-wine.sh ${WOW64_REINSTALL} ${TORVEX_HW_PARAMETERS})
 add_test(NAME wow64_driver_hardware_config
-  COMMAND ${SH}/wine_prefix.sh run ${WOW64_PREFIX} ${W32}/tests/win32/driver_check.exe hardware)
+  COMMAND ${SH}/wine_prefix.sh run ${WOW64_PREFIX} ${W32}/tests/win32/driver_check.exe hardware no-port-io)
 set_tests_properties(wow64_driver_unload wow64_reinstall_hardware wow64_driver_hardware_config PROPERTIES
   FIXTURES_REQUIRED wow64 RESOURCE_LOCK wow64_boards TIMEOUT 60)
 set_tests_properties(wow64_driver_unload PROPERTIES DEPENDS "${WOW64_TESTS}")

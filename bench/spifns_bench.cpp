@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Benchmarks of the library's own cost and of the simulated board.
 //
 // - shift_bits per output byte at several periods, beside memset of as many

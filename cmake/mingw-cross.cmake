@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the MinGW-w64 toolchain files: compilers and search roots of the
 # target triple MINGW_TRIPLE.
 set(CMAKE_SYSTEM_NAME Windows)

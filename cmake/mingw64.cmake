@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-build for 64-bit Windows with the MinGW-w64 x86-64 toolchain: only
 # the kernel-mode port driver (torvex64.sys) and its checks. Its user-mode
 # clients stay 32-bit (mingw32.cmake) and reach it through WoW64.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation, package files and Windows version resources. Everything
 # takes its version from project(VERSION). Included before the components;
 # the rules are made once all of them are defined, at the end of the

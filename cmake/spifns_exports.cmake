@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # SPIFNS_EXPORTS: the twelve export names, read from the one list in
 # include/spifns_exports.h (its X(name, member) entries).
 set(_spifns_exports_header ${CMAKE_CURRENT_LIST_DIR}/../include/spifns_exports.h)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The back ends behind a port device: a simulated board, or a PC parallel
 // port (hw_port.cpp), claimed from the system's parallel-port driver where
 // that driver serves it. Both play through the one loop of port_play.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control device \\.\TORVEXCTL (simulated back end only): one function
 // per request, each checking its lengths and fields, then working on one
 // port's board under that port's lock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device objects of the driver, and the requests of the port devices: the
 // exclusive open, the arming probe byte and the play request.
 #include "torvex.h"

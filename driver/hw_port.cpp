@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hardware back end's register work; see hw_port.h.
 #include "hw_port.h"
 

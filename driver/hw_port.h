@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hardware back end's work on one PC parallel port, over injected port
 // access: claim, set-up and check at arm, one data write and one status read
 // per output byte, restore and free at release.

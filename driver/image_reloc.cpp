@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Gives the x64 driver a base-relocation directory. The kernel loads every
 // driver at an address of its own choosing, and an image without relocation
 // data counts as one that cannot be moved. x64 code addresses everything

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs and starts the torvex port driver in a Wine prefix.
 #
 #   WINEPREFIX=<dir> install-wine.sh <torvex.sys> [<ValueName> <dword> ...]

@@ -1,4 +1,5 @@
 @echo off
+@rem SPDX-License-Identifier: MIT
 rem Installs and starts the torvex port driver on Windows (run as administrator).
 rem
 rem   install.cmd [<driver.sys>] [<ValueName> <dword> ...]

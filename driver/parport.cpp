@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system's parallel-port driver: finding the port it serves at a given
 // base, its register addresses, and allocating and freeing the port through
 // its internal requests, so that it leaves the registers alone (no printer

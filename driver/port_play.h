@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The play loop of the port driver, shared by both back ends.
 //
 // A back end offers two operations on one parallel port: put a byte on the

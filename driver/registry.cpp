@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Registry parameters of the driver (Services\torvex\Parameters) and the
 // few text helpers that building their names needs.
 #include "torvex.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvex: legacy (non-PnP) kernel-mode driver that plays SPI waveforms on the
 // data lines of PC parallel ports and samples the status lines.
 //

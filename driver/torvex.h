@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvex driver internals shared by its source files: the device extensions,
 // the driver's global state and the helpers each part offers the others.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * torvex: the parallel-port SPI driver's interface to user mode.
  *

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Stops and removes the torvex port driver from a Wine prefix:
 #   WINEPREFIX=<dir> uninstall-wine.sh
 set -eu

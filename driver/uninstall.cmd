@@ -1,4 +1,5 @@
 @echo off
+@rem SPDX-License-Identifier: MIT
 rem Stops and removes the torvex port driver (run as administrator).
 setlocal
 rem A 32-bit cmd.exe on 64-bit Windows sees system32 redirected to SysWOW64:

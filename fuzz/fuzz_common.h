@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared parts of the fuzz targets: resetting the library between inputs and
 // the invariants that must hold after any input.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: spifns_sequence with arbitrary record arrays (valid pointers,
 // arbitrary codes, addresses, counts and texts) against the simulated board,
 // with faults injected into the allocations, the control calls, the port

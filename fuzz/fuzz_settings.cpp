@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the settings interface. Arbitrary names and value texts go
 // through set-variable records, spifns_getvar and spifns_command.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/).
 
 The seeds are committed; rerun this only to change them. Input formats are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * simport: the simulated port drivers of the native (non-Windows) build.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * spifns: SPI transport over the data lines of a PC parallel port.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * The twelve exports of spifns, in the order of the module-definition file:
  * X(export name, short name hosts give the function pointer).

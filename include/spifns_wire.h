@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * The link on the wire: what the library, the port driver, the in-process
  * stand-in, the simulated board and the tools agree on.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The project in five minutes, with no hardware: installs what is missing,
 # builds the native preset and drives the simulated board through spitool,
 # the command-line host that loads libspifns.so like any other host tool.

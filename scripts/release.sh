@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Windows binaries and writes the release archives:
 #   spifns-<version>-windows.zip    spifns.dll, spitool.exe, the x86 and x64 port
 #                                   drivers with their install, uninstall and signing

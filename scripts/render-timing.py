@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Timing diagram of one write frame and one read frame of the SPI link.
 
 Runs spitool against the simulated board with --vcd, once for a write and

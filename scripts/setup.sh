@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what the project needs from Debian's packages, skipping what is
 # already present, so a second run takes a moment. Run as root.
 #

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Test-signs the port drivers. 64-bit Windows loads only signed kernel
 # drivers; with test signing on (bcdedit /set testsigning on) it accepts a
 # signature from a self-made certificate that the machine trusts.

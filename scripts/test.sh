@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds every preset and runs every test:
 #   native   libspifns.so, unit and integration tests, the tool's tests, benchmark smoke run
 #   asan     the same under AddressSanitizer + UndefinedBehaviorSanitizer (and LeakSanitizer)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A model of a PC parallel port's registers; see pc_port.h.
 #include "pc_port.h"
 

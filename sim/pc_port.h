@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A model of a PC parallel port's registers, for testing the hardware back
 // end without hardware, with a simulated board wired at the pins that
 // driver/README.md names: D0 to D7 (pins 2 to 9) to the board's lines, the

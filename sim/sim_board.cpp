@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Simulated board: decodes the chip-select lines of every output byte,
 // clocks the selected chip on LINE_CLK edges and reports its data-out line.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Simulated board: chips that answer the library's SPI protocol on the
 // parallel-port data lines. Self-contained and allocation-free: the caller
 // owns the sim_board storage (about 2.2 MiB: 17 chips of 64 Ki words). No

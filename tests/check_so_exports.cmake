@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails unless the shared library's dynamic symbol table defines exactly the
 # twelve spifns_ exports plus the simulated-driver (simport_) API.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Library frame: the exported frame functions, the link state, the last
 // error and the trace sink.
 #include "frame/frame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Library frame: the one static link state, error recording and tracing.
 // The bottom layer: it depends on nothing else of the library.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Chip selection: directly by chip number, or through an external
 // multiplexer of 17 channels driven from the MUX_CHANNEL lines.
 #include <cstdint>

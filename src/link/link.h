@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Port and line driving: port devices, the waveform engine, chip selection.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Port device access: one kernel driver device per port number, and the
 // host's open count, whose last release closes the port.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waveform engine: turns a run of bits into parallel-port output bytes,
 // plays them through the driver in one control call and samples the chip's
 // data-out line from the status bytes that come back.

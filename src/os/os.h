@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Platform layer: the only code of the library that calls the operating
 // system. os_win32.cpp makes the real Win32 calls; os_standin.cpp serves the
 // same contract in-process on other systems, with simulated port drivers that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The in-process stand-in for the Windows calls of the platform layer.
 // Devices "\\.\TORVEXn" are simulated port drivers that the host program
 // attaches with simport_attach; everything else mirrors the Win32 contract

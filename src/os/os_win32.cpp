@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Platform layer on Windows: the Win32 calls the library makes.
 #include <windows.h>
 

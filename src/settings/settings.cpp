@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Settings: eight named text variables over the link state, and the one
 // named command "SPISLOWER".
 #include "settings/settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Settings: the variable table, variable assignment, commands.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text conversions of the settings interface. They read and write the same
 // texts whatever locale the host process has set, and behave the same on
 // 32-bit and 64-bit targets.

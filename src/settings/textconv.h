@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text conversions that behave the same in every locale and on every target.
 #pragma once
 

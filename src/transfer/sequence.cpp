@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sequence interpreter: the host's entry for every transfer and every
 // settings change.
 #include "frame/frame.h"

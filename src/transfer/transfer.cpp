@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Word transfers, the read echo check, the transfer dump lines and the
 // processor probe.
 #include "transfer/transfer.h"

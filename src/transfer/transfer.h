@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SPI transactions: word transfers, the processor probe, the dump lines.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A host program built against an installed spifns: the public header, the
  * simulated port drivers of the native library, and a port enumeration that
  * opens the simulated device through the library. */

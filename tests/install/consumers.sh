@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs a build into a fresh prefix, checks the installed layout, then
 # builds consumer.c against it once through find_package and once through
 # pkg-config, and runs both and the installed spitool.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads the shipped shared library the way a host does and checks the state
 // that loading alone gives, including after an unload and a fresh load.
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What spifns_getvar answers right after loading, names spelt as hosts may
 // spell them (case does not matter). Shared by the unit tests, the load test
 // of the shared library and the Win32 check of the DLL.

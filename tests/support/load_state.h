@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Returning the library to the state loading gives it, between tests, fuzz
 // inputs and benchmarks. Native builds only: it reaches the library's internals
 // and the in-process stand-in.

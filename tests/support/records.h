@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Records for spifns_sequence as the tests, the Win32 hosts, the fuzz targets
 // and the benchmark build them. Only the public interface: the hosts that load
 // the shipped DLL include it too.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
 # The bash completion offers spitool's commands and options, and the manual
 # page and the documentation hold every option --help lists:
 #   completion_test.sh <spitool.bash> <spitool> <spitool.1> <spitool.md>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // spitool's files and failures: outputs that survive a failed write, inputs
 // refused before they are read whole, Intel HEX, scripts that blame the
 // right line, and writes that are read back.

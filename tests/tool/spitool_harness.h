@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the built spitool as a user would: every test spawns the binary,
 // which loads the library beside it, and looks at its exit status, its
 // output and the files it leaves. The simulated board (--sim) stands in for

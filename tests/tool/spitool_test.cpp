@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // spitool as a user runs it: every test spawns the built binary, which loads
 // the library beside it, and looks at its exit status, its output and the
 // files it leaves. The simulated board (--sim) stands in for the hardware.

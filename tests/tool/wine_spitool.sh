@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # spitool.exe under Wine, loading spifns.dll beside it and talking to the
 # port driver's simulated boards:
 #

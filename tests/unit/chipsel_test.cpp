@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Chip and multiplexer selection: line masks, period resets, the port
 // activity of a channel change and its settle wait.
 #include "link_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fault sweeps: every operation that talks to the port, run once cleanly and
 // then with each platform call failing in turn (device open, the one-byte
 // write at open, waveform allocation k, control call k). Each run must give

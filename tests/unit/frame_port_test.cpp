@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library frame (open count, last error, trace sink) and port device
 // access (selection, the open probe byte, enumeration).
 #include "link_fixture.h"

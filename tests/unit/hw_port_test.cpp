@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver's hardware back end over a model of a PC parallel port, with
 // the simulated board at its pins, served to the library as port 1.
 #include "link_fixture.h"

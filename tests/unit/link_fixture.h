@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared fixture of the library tests: every test starts from the load state
 // (restored from the very constant the library is initialised from) with no
 // simulated driver attached, and can capture trace lines and control calls.

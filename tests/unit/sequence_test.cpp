@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sequence interpreter: record walking, framing pulses, results and the
 // last error, and a typical host request end to end against the board.
 #include "link_fixture.h"

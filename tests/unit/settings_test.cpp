@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The variable table, text conversions, variable assignment and the
 // SPISLOWER command.
 #include "link_fixture.h"

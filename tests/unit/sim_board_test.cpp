@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated board driven by byte streams laid out as the library's
 // waveform engine lays them out: an idle segment of the line byte, a low and a
 // high half per bit, the end-of-transfer trailer, the chip-select pulse.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Word transfers and the processor probe, against the simulated board.
 #include "link_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The waveform engine's bytes on the port, its samples, its buffers and its failures.
 #include "link_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Deliberately wrong DLLs for the negative checks of the DLL export, import
  * and format scripts. One flavour per build, chosen by a definition:
  *   BAD_EXTRA      the twelve exports and one more

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A kernel-mode image with three faults the image check must name: its
  * entry address is 0 (linked with --entry 0, as a wrong entry name leaves
  * it); it holds no absolute address, so it has no base-relocation directory;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Minimal checking for the Win32 test programs: cases grouped by name, a
 // PASS/FAIL line per case, and a nonzero exit status on any failure.
 #pragma once

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs scripts/release.sh and checks the Windows archive as a user receives
 # it: the files and their layout, the DLL's format, exports, imports and
 # version resource, the tool's and both drivers' version resources, and the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless the PE file's export table holds exactly the given names:
 #   check_exports.sh <objdump> <file> <name>...
 # Reports every missing and every extra name (a decorated name such as

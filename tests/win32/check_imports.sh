@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless every DLL the PE file imports is one of the given names
 # (compared without regard to case), and it imports at least one:
 #   check_imports.sh <objdump> <file> <dll>...

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless the file is a Windows image of the given kind:
 #   check_pe.sh <objdump> <file> dll|console|native|native64
 #   dll       32-bit DLL (Characteristics has the DLL flag), Windows GUI/CUI subsystem

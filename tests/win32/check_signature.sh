@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Checks test-signed drivers against the certificate that signed them:
 #   check_signature.sh <cert.pem> <signed.sys>...
 # osslsigncode must accept each image, and reject a copy of it with one byte

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless each PE file carries a version resource for the given version:
 # FileVersion and ProductVersion equal to it, OriginalFilename equal to the
 # file's own name, a FileDescription and a LegalCopyright.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checks the port driver's contract directly, without the library: the
 // devices the registry configured, the exclusive open, the probe write, the
 // play request and everything it must refuse, and the control device of the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Stops the driver in a test prefix and checks that none of its devices is
 # left (the driver's unload routine deletes every device and link):
 #   driver_unload.sh <prefix> <driver_check.exe>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End-to-end suite: a host program that loads the shipped spifns.dll with
 // LoadLibraryA and drives it only through its twelve exports, against the
 // torvex driver's simulated boards. The boards are prepared and inspected

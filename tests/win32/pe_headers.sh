@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the check scripts, whose first two arguments are <objdump> <file>:
 # sets objdump, file and headers (the file's private headers, objdump -p);
 # exits with status 2 when objdump cannot read the file.

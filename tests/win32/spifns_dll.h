@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shipped spifns.dll as the Win32 test programs use it: loaded with
 // LoadLibraryA and driven only through its twelve exports, resolved by name.
 // Also the pieces both hosts build requests and read traces with.

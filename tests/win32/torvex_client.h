@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // User-mode access to the torvex driver's control device, for the Win32
 // tests: board memory, chip state, injected failures and statistics.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // First check of the shipped spifns.dll on Windows (run under Wine): loads it
 // the way host tools do, resolves the twelve exports by name and checks what
 // works without any port driver in the system.

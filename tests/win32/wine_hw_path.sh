@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The hardware back end's compiled path under Wine, whose port functions do
 # nothing but log each call in the device host's debug output:
 #

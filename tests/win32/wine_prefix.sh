@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # A private Wine prefix for the Win32 tests, made inside the build tree.
 #
 #   wine_prefix.sh setup <prefix> [<torvex.sys> [ValueName dword ...]]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The x64 driver (mingw64 build) on 64-bit Windows as Wine models it: its
 # image format and imports, test signing, and a 64-bit prefix (WINEARCH=win64)
 # with the signed driver installed by install-wine.sh, where the unchanged

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // spitool's commands: one table row each, with its help texts, its argument
 // count and the function that runs it.
 #pragma once

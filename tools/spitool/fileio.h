@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files spitool reads and writes, so that no run loses data and no input
 // can exhaust memory:
 // - an output file is written beside its target under a temporary name,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ihex.h"
 
 #include <algorithm>

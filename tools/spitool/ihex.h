@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Intel HEX word files, as linkers' object copiers and chip vendors' tools
 // write them: byte addresses, each 16-bit word little-endian (low byte at
 // the even address), as in the binary word format.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // spitool: command-line host for the spifns library. It loads the library at
 // run time and uses nothing but its exports, so every run goes through the
 // same interface as any other host tool.

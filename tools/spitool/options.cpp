@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "options.h"
 
 #include <cctype>
@@ -146,12 +147,12 @@ const OptionSpec *find_short(char letter)
     return nullptr;
 }
 
-void apply(Options &o, const OptionSpec &spec, const std::string &value)
+void apply(Options &o, const OptionSpec &row, const std::string &value)
 {
-    if (!spec.apply)
-        throw UsageError(std::string(spec.name) +
+    if (!row.apply)
+        throw UsageError(std::string(row.name) +
                          " is not available in this build (no simulated board)");
-    spec.apply(o, spec.name, value);
+    row.apply(o, row.name, value);
 }
 
 // A word that is an option: "--name[=value]", or "-x..." other than "-"
@@ -187,29 +188,29 @@ Options parse_command_line(int argc, char **argv)
         } else if (!options_done && is_long_option(a)) {
             size_t eq = a.find('=');
             std::string name = a.substr(0, eq);
-            const OptionSpec *spec = find_long(name);
-            if (!spec)
+            const OptionSpec *row = find_long(name);
+            if (!row)
                 throw UsageError("unknown option " + name);
             std::string value;
-            if (spec->value) {
+            if (row->value) {
                 value = eq != std::string::npos ? a.substr(eq + 1) : next_value(name);
             } else if (eq != std::string::npos) {
                 throw UsageError("option " + name + " takes no value");
             }
-            apply(o, *spec, value);
+            apply(o, *row, value);
         } else if (!options_done && is_short_options(a)) {
             // "-dm": flags together; "-P2" or "-P 2": a value.
             for (size_t k = 1; k < a.size(); k++) {
-                const OptionSpec *spec = find_short(a[k]);
-                if (!spec)
+                const OptionSpec *row = find_short(a[k]);
+                if (!row)
                     throw UsageError(std::string("unknown option -") + a[k] + habit_hint(a[k]));
                 std::string value;
-                if (spec->value) {
+                if (row->value) {
                     std::string letter = std::string("-") + a[k];
                     value = k + 1 < a.size() ? a.substr(k + 1) : next_value(letter);
                     k = a.size();
                 }
-                apply(o, *spec, value);
+                apply(o, *row, value);
             }
         } else {
             positional.push_back(a);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // spitool's command line: the options, parsed from one table that also
 // gives --help its option list.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A one-line progress bar on stderr for long transfers, with the time
 // spent, the rate and the time still to go.
 #pragma once

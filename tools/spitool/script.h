@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // spitool scripts: reads, writes and settings, run in order.
 //
 // One statement a line; "#" starts a comment; blank lines are ignored:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The session: one loaded library, opened for one command with the port,
 // multiplexer, chip and clock of the command line, and the library's last
 // error turned into spitool's messages.

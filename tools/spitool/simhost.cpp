@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "simhost.h"
 
 #include <cerrno>

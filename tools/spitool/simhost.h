@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --sim: the simulated board attached to port 1 of the loaded library's
 // simulated port drivers, with its chip 0 memory kept in a file and the
 // link optionally recorded as a VCD waveform. Native builds only.

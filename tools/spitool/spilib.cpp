@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "spilib.h"
 
 #if defined(_WIN32)

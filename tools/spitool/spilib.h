@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The spifns library as spitool sees it: loaded at run time from a file and
 // reached only through its exported functions, the way host tools use it.
 #pragma once

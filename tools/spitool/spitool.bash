@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # bash completion for spitool. The commands and options come from
 # "spitool --help", so they always match the installed tool.
 

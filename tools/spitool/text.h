@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsing and formatting shared by spitool's commands: numbers, word files
 // (binary and hex text) and the hex dump.
 #pragma once

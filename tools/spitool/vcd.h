@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Value Change Dump of the parallel-port link: the eight data lines and the
 // chip's data-out line, one time step per output byte.
 #pragma once

@@ -15,10 +15,12 @@
 // README.md describes the registry values, limits and refusals.
 //
 // The sources: registry.cpp (parameters), devices.cpp (device objects, port
-// requests), control.cpp (control device), backends.cpp (back ends); this
-// file holds the entry points. Built freestanding (no exceptions, no RTTI,
-// no global constructors) against the DDK headers; imports come from
-// ntoskrnl.exe and hal.dll only.
+// requests), control.cpp (control device), backends.cpp (back ends),
+// hw_port.cpp (the hardware back end's register work over injected port
+// access), parport.cpp (claiming a port from the system's parallel-port
+// driver); this file holds the entry points. Built freestanding (no
+// exceptions, no RTTI, no global constructors) against the DDK headers;
+// imports come from ntoskrnl.exe and, on x86, hal.dll only.
 #include "torvex.h"
 
 driver_state g_driver; // zero-initialised storage, no constructor

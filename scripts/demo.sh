@@ -58,7 +58,7 @@ step "5. Probe the processor: running, then with the simulated processor stopped
 show "$tool" "${sim[@]}" probe
 show "$tool" "${sim[@]}" --sim-stopped --trace probe
 
-step "6. A script run as one sequence, recorded as a waveform"
+step "6. A script run statement by statement, recorded as a waveform"
 cat >"$out/demo.script" <<'EOF'
 # clock at 100: two output bytes per half period
 set SPICLOCK 100

@@ -3,7 +3,7 @@
 # Builds the Windows binaries and writes the release archives:
 #   spifns-<version>-windows.zip    spifns.dll, spitool.exe, the x86 and x64 port
 #                                   drivers with their install, uninstall and signing
-#                                   scripts, the header and the documents
+#                                   scripts, the public headers and the documents
 #   spifns-<version>-source.tar.gz  the sources of the commit checked out (git archive)
 # into build/release, or into the directory given. The version is the one in
 # CMakeLists.txt. The last line printed is the path of the Windows archive.
@@ -42,7 +42,7 @@ mkdir -p "$stage/driver" "$stage/include" "$stage/docs"
 # Every file is named here, so a missing one stops the release.
 cp build/mingw32/src/spifns.dll build/mingw32/src/spitool.exe README.md LICENSE CHANGELOG.md "$stage/"
 cp include/spifns.h include/spifns_exports.h "$stage/include/"
-cp docs/spitool.md "$stage/docs/"
+cp docs/spitool.md docs/spitool-timing.svg "$stage/docs/"
 cp build/mingw32/driver/torvex.sys build/mingw64/driver/torvex64.sys \
    driver/install.cmd driver/uninstall.cmd driver/install-wine.sh driver/uninstall-wine.sh \
    driver/README.md scripts/sign-driver.sh "$stage/driver/"

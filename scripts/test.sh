@@ -4,6 +4,7 @@
 #   native   libspifns.so, unit and integration tests, the tool's tests, benchmark smoke run
 #   asan     the same under AddressSanitizer + UndefinedBehaviorSanitizer (and LeakSanitizer)
 #   mingw32  spifns.dll, the kernel-mode port driver and the Win32 test hosts, run under Wine
+#   mingw64  the x64 port driver, signed, serving the 32-bit hosts through WoW64 under Wine
 #   fuzz     libFuzzer targets, each run for a bounded time
 set -uo pipefail
 cd "$(dirname "$0")/.."

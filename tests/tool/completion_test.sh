@@ -8,7 +8,6 @@ source "$1"
 tool=$2
 man=$3
 doc=$4
-doc=$4
 failed=0
 
 # complete LINE EXPECTED: the completions of LINE (the word after its last

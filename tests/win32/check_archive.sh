@@ -25,7 +25,7 @@ unzip -q "$zip" -d "$work/unpacked" || { echo "FAIL: unzip $zip"; exit 1; }
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 top=spifns-$version-windows
-expected=$(printf "$top/%s\n" CHANGELOG.md LICENSE README.md spifns.dll spitool.exe include/spifns.h include/spifns_exports.h docs/spitool.md \
+expected=$(printf "$top/%s\n" CHANGELOG.md LICENSE README.md spifns.dll spitool.exe include/spifns.h include/spifns_exports.h docs/spitool.md docs/spitool-timing.svg \
   driver/README.md driver/torvex.sys driver/torvex64.sys driver/install.cmd driver/uninstall.cmd \
   driver/install-wine.sh driver/uninstall-wine.sh driver/sign-driver.sh | sort)
 found=$(cd "$work/unpacked" && find . -type f | sed 's|^\./||' | sort)

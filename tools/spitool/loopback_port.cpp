@@ -48,11 +48,18 @@ std::vector<uint8_t> play(const Options &o, const std::vector<uint8_t> &out)
     }
     const uint8_t probe = OPEN_PROBE_BYTE;
     DWORD written = 0;
-    if (!WriteFile(d.h, &probe, 1, &written, nullptr))
+    if (!WriteFile(d.h, &probe, 1, &written, nullptr)) {
+        DWORD e = GetLastError();
+        // The driver refuses the probe byte as a bad request while another
+        // handle has armed the port, as "not ready" when it cannot arm it.
+        if (e == ERROR_INVALID_PARAMETER)
+            throw Failure("loopback: " + port + " is held by another program (the open probe byte "
+                          "was refused, error 87)");
         throw Failure("loopback: " + port + " refused the open probe byte (error " +
-                      std::to_string(GetLastError()) +
-                      "): the driver did not arm the port (the system's parallel-port driver "
-                      "keeps it, or its data lines do not read back)");
+                      std::to_string(e) +
+                      "): the port is not armed (the system's parallel-port driver keeps it, or "
+                      "its data lines do not read back; the driver's debug output says which)");
+    }
     std::vector<uint8_t> status(out.size());
     DWORD returned = 0;
     if (!DeviceIoControl(d.h, PLAY_CONTROL_CODE, const_cast<uint8_t *>(out.data()),

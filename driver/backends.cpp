@@ -121,7 +121,7 @@ bool sim_init(port_ext *ext, HANDLE key, ULONG port)
 {
     ULONG wiring = SIM_WIRING_DIRECT;
     read_port_dword(key, L"Wiring", port, &wiring);
-    if (wiring != SIM_WIRING_DIRECT && wiring != SIM_WIRING_MUX)
+    if (wiring != SIM_WIRING_DIRECT && wiring != SIM_WIRING_MUX && wiring != SIM_WIRING_LOOPBACK)
         wiring = SIM_WIRING_DIRECT;
     auto *board = static_cast<sim_board *>(
         ExAllocatePoolWithTag(NONPAGED_POOL, sizeof(sim_board), POOL_TAG));

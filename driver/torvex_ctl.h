@@ -85,7 +85,7 @@ typedef struct torvex_port_stats {
     uint32_t plays_failed;     /* play requests failed on purpose */
     uint32_t fail_pending;     /* play requests still to be failed */
     uint32_t open_now;         /* 1 while the device is open */
-    uint32_t wiring;           /* simulated board: 0 direct, 1 multiplexed */
+    uint32_t wiring;           /* simulated board: 0 direct, 1 multiplexed, 2 loopback plug */
     uint32_t transactions;           /* simulated board: transactions started */
     uint32_t read_transactions;
     uint32_t write_transactions;

@@ -34,6 +34,8 @@ constexpr uint32_t HEADER_BITS = 24;
 
 uint8_t decode_selection(uint8_t wiring, uint8_t out)
 {
+    if (wiring == SIM_WIRING_LOOPBACK)
+        return SIM_NO_CHIP;
     if (wiring == SIM_WIRING_MUX) {
         if (out & LINE_CS)
             return SIM_NO_CHIP;
@@ -53,6 +55,8 @@ uint8_t idle_status(const sim_board *b)
 // Status byte for the current line state: only bit 6 is ever set.
 uint8_t current_status(const sim_board *b)
 {
+    if (b->wiring == SIM_WIRING_LOOPBACK)
+        return (b->last_out & LINE_MOSI) ? (uint8_t)STATUS_MISO : (uint8_t)0;
     if (b->sel == SIM_NO_CHIP)
         return idle_status(b);
     const sim_chip *c = &b->chips[b->sel];

@@ -14,6 +14,7 @@
 enum sim_wiring : uint8_t {
     SIM_WIRING_DIRECT = 0, // chip 0 while CS low; chip 1 while CS and SEL2 high
     SIM_WIRING_MUX = 1,    // chip c on channel c (0..16) while CS low
+    SIM_WIRING_LOOPBACK = 2, // no chips: a plug from D6 to data-out (status bit 6 = D6)
 };
 
 // Faults of one chip (sim_chip::faults).

@@ -131,6 +131,21 @@ TEST_F(SpitoolTest, ProbeTellsStoppedFromRunning)
     EXPECT_EQ(stop.out, "stopped\n");
 }
 
+// The loopback plug modelled by the board passes; the board's own wiring,
+// with no chip selected, shows the pulled-up line of a port without a plug.
+TEST_F(SpitoolTest, LoopbackPassesWithThePlugAndFailsHighWithoutIt)
+{
+    Result plug = sim({"--sim-wiring", "loopback", "--port", "1", "loopback"});
+    ASSERT_EQ(plug.status, 0) << plug.err;
+    EXPECT_EQ(plug.out, "loopback ok: status bit 6 follows D6 in all 512 samples: port mode, "
+                        "polarity and sample position are right\n");
+    Result none = sim({"loopback"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(none.err.rfind("spitool: loopback failed: status bit 6 is always high (512 samples): ", 0), 0u)
+        << none.err;
+}
+
 TEST_F(SpitoolTest, ProbeOfAChipWithABadEchoFailsWithTheReadError)
 {
     Result r = sim({"--sim-stopped", "--sim-fault", "bad-echo", "probe"});
@@ -396,6 +411,8 @@ TEST_F(SpitoolTest, BadArgumentsGiveOneUsageLineAndStatus2)
     const std::vector<Case> cases = {
         {{}, "no command given (try spitool --help)"},
         {{"frob"}, "unknown command 'frob' (try spitool --help)"},
+        {{"loopback"}, "loopback needs a port driver's device, which this build has not: --sim plays "
+                       "on the simulated board"},
         {{"--frob", "read", "0"}, "unknown option --frob"},
         {{"read"}, "missing arguments (usage: spitool [OPTIONS] read ADDR [COUNT])"},
         {{"read", "1", "2", "3"}, "too many arguments (usage: spitool [OPTIONS] read ADDR [COUNT])"},
@@ -479,7 +496,7 @@ TEST_F(SpitoolTest, LibraryThatCannotBeLoadedIsAFailure)
 TEST_F(SpitoolTest, HelpOnEveryCommand)
 {
     const char *commands[] = {"ports", "vars", "get",   "set",    "read", "write",
-                              "dump",  "load", "probe", "slower", "clocks", "run"};
+                              "dump",  "load", "probe", "slower", "clocks", "run", "loopback"};
     for (const char *c : commands) {
         Result r = run({c, "--help"});
         EXPECT_EQ(r.status, 0) << c;

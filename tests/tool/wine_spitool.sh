@@ -6,7 +6,8 @@
 #   wine_spitool.sh <wine_prefix.sh> <prefix> <spitool.exe>
 #
 # The prefix has the driver installed with ports 1 to 4: port 1 direct
-# wiring, port 3 refusing the probe write, chip 0 of port 4 stopped.
+# wiring, port 3 refusing the probe write, chip 0 of port 4 stopped; and
+# port 20 with a loopback plug from D6 to data-out.
 set -u
 if [ $# -ne 3 ]; then
   echo "usage: $0 <wine_prefix.sh> <prefix> <spitool.exe>" >&2
@@ -50,6 +51,15 @@ check ports 0 "1 LPT1
 4 LPT4" ports
 check port_refusing_probe 1 "spitool: cannot select port 3: error 0x100 (Couldn't find LPT port); is the port driver installed and started? (sc query torvex)" \
   --port 3 read 0
+# The loopback check opens the port device itself, never through the library.
+check loopback 0 "loopback ok: status bit 6 follows D6 in all 512 samples: port mode, polarity and sample position are right" \
+  --port 20 loopback
+check loopback_no_plug 1 "spitool: loopback failed: status bit 6 is always high (512 samples): no plug, the plug on other pins, or the data lines not driven (the port in ECP or EPP mode, or the direction bit 0x20 of its control register set)" \
+  loopback
+check loopback_no_port 1 "spitool: loopback: cannot open port 9 (\\\\.\\TORVEX9, error 2); is the port driver installed and started? (sc query torvex)" \
+  --port 9 loopback
+check loopback_refusing_probe 1 "spitool: loopback: port 3 refused the open probe byte (error 21): the port is not armed (the system's parallel-port driver keeps it, or its data lines do not read back; the driver's debug output says which)" \
+  --port 3 loopback
 check no_sim 2 "spitool: --sim is not available in this build (no simulated board)" --sim probe
 
 printf 'write 0x200 0xA 0xB\nread 0x200 2\nset SPIPORT 3\nread 0x200\n' >"$work/s.txt"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fileio.h"
+#include "loopback.h"
 #include "script.h"
 #include "text.h"
 
@@ -304,6 +305,15 @@ const Command COMMANDS[] = {
      "  write ADDR WORD...   write words from ADDR upward\n"
      "Every statement runs even after one fails; each failure is reported with its line.\n",
      1, 1, true, cmd_run},
+    {"loopback", "", "check the port with a loopback plug from pin 8 (D6) to pin 10",
+     "With a plug from pin 8 (D6, data to the chip) to pin 10 (ACK, status bit 6) and no\n"
+     "chip selected, plays a pseudo-random pattern on D6 straight through the port\n"
+     "device (not through the library) and checks that status bit 6 follows D6 in every\n"
+     "sample: port mode, polarity and sample position without a chip. Prints one line:\n"
+     "\"loopback ok: ...\", or (status 1) what the samples show: bit 6 always high, always\n"
+     "low, inverted, following k samples late, or erratic. With --sim it plays on the\n"
+     "simulated board (--sim-wiring loopback models the plug).\n",
+     0, 0, false, cmd_loopback, true},
 };
 
 } // namespace

@@ -24,6 +24,9 @@ struct Command {
     // Runs the command on an open session; returns the exit status or throws
     // UsageError / Failure.
     int (*run)(Session &, SpiLib &, const Options &);
+    // Opens the port device itself: the session never selects the port,
+    // which opens exclusively.
+    bool owns_port = false;
 };
 
 std::span<const Command> commands();

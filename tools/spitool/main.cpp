@@ -90,7 +90,7 @@ int run_tool(int argc, char **argv)
     std::string pending; // a Failure to report after cleaning up
     bool usage = false;
     try {
-        session.open(cmd->uses_link);
+        session.open(cmd->uses_link, cmd->owns_port);
         status = cmd->run(session, lib, o);
     } catch (const UsageError &e) {
         pending = e.what();

@@ -100,13 +100,15 @@ const OptionSpec OPTIONS[] = {
      true, SIM_APPLY({ o.sim.stopped = true; })},
     {'\0', "--sim-fault", "[C:]F", "chip C (default 0) fault: absent, bad-echo, stuck0, stuck1, readonly",
      true, SIM_APPLY({ o.sim.faults.push_back(parse_sim_fault(value)); })},
-    {'\0', "--sim-wiring", "W", "direct (default) or mux", true, SIM_APPLY({
+    {'\0', "--sim-wiring", "W", "direct (default), mux, or loopback (a D6 to pin 10 plug, no chip)", true, SIM_APPLY({
          if (value == "direct")
              o.sim.wiring = SIM_WIRING_DIRECT;
          else if (value == "mux")
              o.sim.wiring = SIM_WIRING_MUX;
+         else if (value == "loopback")
+             o.sim.wiring = SIM_WIRING_LOOPBACK;
          else
-             throw UsageError("bad --sim-wiring '" + value + "' (direct or mux)");
+             throw UsageError("bad --sim-wiring '" + value + "' (direct, mux or loopback)");
      })},
     {'\0', "--sim-fail-after", "N", "the driver call after the first N fails (once)", true,
      SIM_APPLY({ o.sim.control_fail_after = integer(name, value, 0, 0x7FFFFFFF); })},

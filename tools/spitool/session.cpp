@@ -92,7 +92,7 @@ void Session::set_variable(const std::string &name, const std::string &value,
         fail(what, before);
 }
 
-void Session::open(bool select_port)
+void Session::open(bool select_port, bool leave_port)
 {
     lib_.init();
     opened_ = true;
@@ -100,7 +100,7 @@ void Session::open(bool select_port)
     lib_.set_debug_callback(&trace_sink);
     if (opt_.chip_given)
         lib_.chip_select(opt_.chip);
-    bool port_open = select_port || opt_.port_given;
+    bool port_open = !leave_port && (select_port || opt_.port_given);
     if (port_open)
         set_variable("SPIPORT", std::to_string(opt_.port),
                      "cannot select port " + std::to_string(opt_.port));

@@ -38,8 +38,9 @@ public:
     void set_variable(const std::string &name, const std::string &value, const std::string &what);
 
     // Opens the link: init, trace sink, chip, port, multiplexer and clock.
-    // select_port: select the port even without --port.
-    void open(bool select_port);
+    // select_port: select the port even without --port; leave_port: never
+    // select it (the command opens the port device itself).
+    void open(bool select_port, bool leave_port = false);
     void close();
 
     std::vector<var_entry> variables() const;

@@ -14,6 +14,8 @@ namespace {
 
 constexpr size_t MEMORY_BYTES = SIM_MEM_WORDS * 2;
 
+SimHost *g_active = nullptr;
+
 } // namespace
 
 std::pair<int, uint32_t> parse_sim_fault(const std::string &text)
@@ -82,6 +84,7 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
     if (lib.sim_attach(PORT, &SimHost::play, this) != 0)
         throw Failure("cannot attach the simulated board to port " + std::to_string(PORT));
     attached_ = true;
+    g_active = this;
     if (options.control_fail_after >= 0) {
         if (!lib.sim_fail_control_after)
             throw Failure(lib.path + " cannot inject driver failures (simport_fail_control_after)");
@@ -89,8 +92,15 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
     }
 }
 
+SimHost *SimHost::active()
+{
+    return g_active;
+}
+
 SimHost::~SimHost()
 {
+    if (g_active == this)
+        g_active = nullptr;
     if (attached_ && lib_->sim_detach)
         lib_->sim_detach(PORT);
 }
@@ -127,6 +137,8 @@ void SimHost::finish()
     if (attached_ && lib_->sim_detach)
         lib_->sim_detach(PORT);
     attached_ = false;
+    if (g_active == this)
+        g_active = nullptr;
     std::string problem;
     if (recording_) {
         recording_ = false;

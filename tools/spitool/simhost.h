@@ -55,6 +55,12 @@ public:
 
     static constexpr int PORT = 1;
 
+    // The host whose board is attached (between start and finish), or null.
+    static SimHost *active();
+    // Plays straight on the board, as the attached port would: for commands
+    // that talk to the port themselves.
+    int play_board(const uint8_t *out, uint8_t *status, uint32_t n) { return play(this, out, status, n); }
+
 private:
     static int play(void *context, const uint8_t *out, uint8_t *status, uint32_t n);
 

@@ -30,7 +30,7 @@ _spitool()
         --library|--sim-memory|--vcd)
             COMPREPLY=($(compgen -f -- "$cur")); return ;;
         --format) COMPREPLY=($(compgen -W "bin text ihex" -- "$cur")); return ;;
-        --sim-wiring) COMPREPLY=($(compgen -W "direct mux" -- "$cur")); return ;;
+        --sim-wiring) COMPREPLY=($(compgen -W "direct mux loopback" -- "$cur")); return ;;
         --sim-fault)
             COMPREPLY=($(compgen -W "absent bad-echo stuck0 stuck1" -- "$cur")); return ;;
     esac

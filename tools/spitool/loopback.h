@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+// The loopback check: with a plug from pin 8 (D6, data to the chip) to
+// pin 10 (ACK, status bit 6) and no chip selected, status bit 6 must follow
+// D6 in every status byte of a play. spitool plays a pseudo-random D6
+// pattern straight through the port device (the library never returns raw
+// status bytes) and says what the status bytes show: the port's mode, the
+// polarity of the data-out input and the sample position, checked without
+// a chip.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace spitool {
+
+struct Options;
+class Session;
+struct SpiLib;
+
+// Output bytes of the check: chip select high throughout (no chip selected),
+// clock low, D6 a pseudo-random bit sequence, the other lines as the
+// library leaves them at load.
+std::vector<uint8_t> loopback_pattern();
+
+// Lags tried, in output bytes, when status bit 6 does not follow D6 at once.
+constexpr uint32_t LOOPBACK_MAX_LAG = 64;
+
+struct LoopbackResult {
+    enum Kind { Ok, AlwaysHigh, AlwaysLow, Follows, Erratic } kind = Erratic;
+    size_t samples = 0;     // status bytes compared
+    bool inverted = false;  // Follows: bit 6 is D6 inverted
+    uint32_t lag = 0;       // Follows: bit 6 shows D6 of this many bytes earlier
+    size_t mismatches = 0;  // Erratic: samples that differ from D6 (no lag)
+    int other_bit = -1;     // another status bit that follows D6 (-1: none)
+    bool other_inverted = false;
+};
+
+// Compares status bit 6 of status[i] with D6 of out[i] (i < n), at lags of
+// 0 to LOOPBACK_MAX_LAG bytes, straight and inverted.
+LoopbackResult diagnose_loopback(const uint8_t *out, const uint8_t *status, size_t n);
+
+// The one line spitool prints for a result: "loopback ok: ..." or
+// "loopback failed: ...".
+std::string describe_loopback(const LoopbackResult &r);
+
+// spitool loopback: plays the pattern on --port's device (on the simulated
+// board with --sim), prints the line and returns 0 only when bit 6 follows
+// D6; throws Failure for a failed check or an unusable port.
+int cmd_loopback(Session &s, SpiLib &lib, const Options &o);
+
+} // namespace spitool

@@ -18,6 +18,14 @@ std::string echo_failure(const std::string &address, const std::string &echo)
            " from the chip (is a chip there? check wiring and power, or try a lower --clock)";
 }
 
+// Checks that mem holds words from address upward.
+void expect_words(const std::vector<uint16_t> &mem, size_t address,
+                  const std::vector<uint16_t> &words)
+{
+    for (size_t i = 0; i < words.size(); i++)
+        EXPECT_EQ(mem.at(address + i), words[i]) << "at " << address + i;
+}
+
 // ------------------------------------------------------------ round trips
 
 TEST_F(SpitoolTest, WriteThenReadBackThroughTheSimulatedMemoryFile)
@@ -27,11 +35,7 @@ TEST_F(SpitoolTest, WriteThenReadBackThroughTheSimulatedMemoryFile)
 
     std::vector<uint16_t> mem = memory();
     ASSERT_EQ(mem.size(), 65536u);
-    EXPECT_EQ(mem[0x10], 1);
-    EXPECT_EQ(mem[0x11], 2);
-    EXPECT_EQ(mem[0x12], 0xFFFF);
-    EXPECT_EQ(mem[0x13], 0x1234);
-    EXPECT_EQ(mem[0x14], 0);
+    expect_words(mem, 0x10, {1, 2, 0xFFFF, 0x1234, 0});
 
     Result r = sim({"read", "0x0E", "10"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -88,11 +92,7 @@ TEST_F(SpitoolTest, DumpAndLoadBinaryAndHexFiles)
     // Hand-written hex text: comments, short words, 0x prefixes, labels.
     spit(path("hand.txt"), "# two lines\n10: 1 0x22 333  # tail\n\n13: 4444\n");
     ASSERT_EQ(sim({"load", "0x40", path("hand.txt")}).status, 0);
-    mem = memory();
-    EXPECT_EQ(mem[0x40], 0x1);
-    EXPECT_EQ(mem[0x41], 0x22);
-    EXPECT_EQ(mem[0x42], 0x333);
-    EXPECT_EQ(mem[0x43], 0x4444);
+    expect_words(memory(), 0x40, {0x1, 0x22, 0x333, 0x4444});
 }
 
 TEST_F(SpitoolTest, FormatOptionOverridesTheExtension)
@@ -291,22 +291,21 @@ TEST_F(SpitoolTest, ScriptFromStdin)
 
 TEST_F(SpitoolTest, ScriptWithAMissingPortInTheMiddleRunsEveryRecord)
 {
-    Result r = run_script("write 0x30 0xAAAA\n"
-                          "read 0x30\n"
-                          "set SPIPORT 9\n"
-                          "read 0x30 2\n"
-                          "write 0x31 0xBBBB\n"
-                          "set SPIPORT 1\n"
-                          "write 0x32 0xCCCC\n"
-                          "read 0x30 3\n");
-    EXPECT_EQ(r.status, 1);
-    // The reads on either side of the gap delivered data; the one in it did not.
-    EXPECT_EQ(r.out, "0030: AAAA\n0030: AAAA 0000 CCCC\n");
-    // Each failed statement is named with its own line and error.
-    EXPECT_EQ(r.err, "spitool: " + path("s.txt") + ":3: set SPIPORT 9 failed: error 0x100 (Couldn't find LPT port)\n"
-                     "spitool: " + path("s.txt") + ":4: read 0x0030 2 failed: error 0x102 (No LPT port selected)\n"
-                     "spitool: " + path("s.txt") + ":5: write 0x0031 1 failed: last error unchanged: error 0x102 (No LPT port selected)\n"
-                     "spitool: run " + path("s.txt") + " failed: 3 of 8 statements failed\n");
+    // The reads on either side of the gap deliver data, the one in it does
+    // not; each failed statement is named with its own line and error.
+    expect_failure(run_script("write 0x30 0xAAAA\n"
+                              "read 0x30\n"
+                              "set SPIPORT 9\n"
+                              "read 0x30 2\n"
+                              "write 0x31 0xBBBB\n"
+                              "set SPIPORT 1\n"
+                              "write 0x32 0xCCCC\n"
+                              "read 0x30 3\n"),
+                   1, "0030: AAAA\n0030: AAAA 0000 CCCC\n",
+                   "spitool: " + path("s.txt") + ":3: set SPIPORT 9 failed: error 0x100 (Couldn't find LPT port)\n"
+                   "spitool: " + path("s.txt") + ":4: read 0x0030 2 failed: error 0x102 (No LPT port selected)\n"
+                   "spitool: " + path("s.txt") + ":5: write 0x0031 1 failed: last error unchanged: error 0x102 (No LPT port selected)\n"
+                   "spitool: run " + path("s.txt") + " failed: 3 of 8 statements failed\n");
     std::vector<uint16_t> mem = memory();
     EXPECT_EQ(mem[0x31], 0); // the write while no port was open never arrived
     EXPECT_EQ(mem[0x32], 0xCCCC);

@@ -386,6 +386,15 @@ std::FILE *anonymous_temp_file()
 #endif
 }
 
+bool stderr_is_terminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
 bool file_exists(const std::string &path)
 {
     struct stat st;

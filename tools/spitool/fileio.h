@@ -118,6 +118,9 @@ std::string read_input(const std::string &path, size_t limit, const std::string 
 // A temporary file that is gone when closed: for a copy of a pipe.
 std::FILE *anonymous_temp_file();
 
+// Whether standard error is a terminal.
+bool stderr_is_terminal();
+
 // Whether the file exists (as any kind of file).
 bool file_exists(const std::string &path);
 

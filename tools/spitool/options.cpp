@@ -40,6 +40,13 @@ void set_integer(Options &o, const std::string &name, const std::string &value)
     o.*Given = true;
 }
 
+// Applies a flag option: sets the member to value.
+template <auto Member, auto Value>
+void set_to(Options &o, const std::string &, const std::string &)
+{
+    o.*Member = Value;
+}
+
 #if SPITOOL_HAVE_SIM
 #define SIM_APPLY(body)                                                                           \
     [](Options &o, [[maybe_unused]] const std::string &name,                                     \
@@ -71,11 +78,11 @@ const OptionSpec OPTIONS[] = {
     {'\0', "--chip", "N", "chip 0 or 1 in direct wiring (spifns_chip_select)", false,
      set_integer<&Options::chip, &Options::chip_given, 0, 1>},
     {'d', "--trace", nullptr, "print the library's trace lines on stderr", false,
-     [](Options &o, const std::string &, const std::string &) { o.trace = true; }},
+     set_to<&Options::trace, true>},
     {'m', "--verify", nullptr, "write, load: read the words back and compare (default)", false,
-     [](Options &o, const std::string &, const std::string &) { o.verify = true; }},
+     set_to<&Options::verify, true>},
     {'M', "--no-verify", nullptr, "write, load: do not read the words back", false,
-     [](Options &o, const std::string &, const std::string &) { o.verify = false; }},
+     set_to<&Options::verify, false>},
     {'\0', "--library", "PATH", "library to load (default: the one beside spitool)", false,
      [](Options &o, const std::string &, const std::string &v) { o.library = v; }},
     {'\0', "--format", "F", "word file format for dump and load: bin, text or ihex", false,
@@ -88,9 +95,9 @@ const OptionSpec OPTIONS[] = {
          o.chunk = static_cast<uint32_t>(integer(n, v, 1, 0xFFFF));
      }},
     {'\0', "--progress", nullptr, "always show the progress bar (default: on a terminal)", false,
-     [](Options &o, const std::string &, const std::string &) { o.progress = 1; }},
+     set_to<&Options::progress, 1>},
     {'\0', "--no-progress", nullptr, "never show the progress bar", false,
-     [](Options &o, const std::string &, const std::string &) { o.progress = 0; }},
+     set_to<&Options::progress, 0>},
     {'\0', "--sim", nullptr, "use the simulated board on port 1 (no hardware)", true,
      SIM_APPLY({ o.sim.enabled = true; })},
     {'\0', "--sim-memory", "FILE",
@@ -113,9 +120,9 @@ const OptionSpec OPTIONS[] = {
     {'\0', "--vcd", "FILE", "with --sim: record the link as a VCD waveform", true,
      SIM_APPLY({ o.sim.vcd_file = value; })},
     {'h', "--help", nullptr, "this text; COMMAND --help for one command", false,
-     [](Options &o, const std::string &, const std::string &) { o.help = true; }},
+     set_to<&Options::help, true>},
     {'R', "--version", nullptr, "versions of spitool and the library", false,
-     [](Options &o, const std::string &, const std::string &) { o.version = true; }},
+     set_to<&Options::version, true>},
 };
 
 // What users of other programmer tools may type, and what it is here.

@@ -51,21 +51,25 @@ bool publish_device(PDEVICE_OBJECT device, UNICODE_STRING *device_name, const WC
     return true;
 }
 
+// Removes a \DosDevices link that publish_device made.
+static void delete_link(UNICODE_STRING *link)
+{
+    if (link->Buffer != nullptr)
+        IoDeleteSymbolicLink(link);
+}
+
 void delete_device(PDEVICE_OBJECT device)
 {
     if (device == nullptr)
         return;
     const ULONG kind = *static_cast<const ULONG *>(device->DeviceExtension);
-    auto *port = static_cast<port_ext *>(device->DeviceExtension);
-    UNICODE_STRING *link = nullptr;
-    if (kind == KIND_PORT)
-        link = &port->link_name;
-    else if (kind == KIND_CONTROL)
-        link = &static_cast<control_ext *>(device->DeviceExtension)->link_name;
-    if (link != nullptr && link->Buffer != nullptr)
-        IoDeleteSymbolicLink(link);
-    if (kind == KIND_PORT)
-        backend_free(port);
+    if (kind == KIND_PORT) {
+        auto *ext = static_cast<port_ext *>(device->DeviceExtension);
+        delete_link(&ext->link_name);
+        backend_free(ext);
+    } else if (kind == KIND_CONTROL) {
+        delete_link(&static_cast<control_ext *>(device->DeviceExtension)->link_name);
+    }
     IoDeleteDevice(device);
 }
 

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "sim_board.h"
 #include "noncopyable.h"
+#include "sim_board.h"
 #include "spilib.h"
 #include "vcd.h"
 

@@ -155,18 +155,29 @@ NTSTATUS get_stats(const request &c)
     });
 }
 
+// The control codes and the function that serves each.
+struct handler {
+    ULONG code;
+    NTSTATUS (*run)(const request &c);
+};
+constexpr handler HANDLERS[] = {
+    {TORVEX_IOCTL_MEM_WRITE, mem_write},       {TORVEX_IOCTL_MEM_READ, mem_read},
+    {TORVEX_IOCTL_SET_CHIP, set_chip},         {TORVEX_IOCTL_FAIL_PLAYS, fail_plays},
+    {TORVEX_IOCTL_REFUSE_PROBE, refuse_probe}, {TORVEX_IOCTL_RESET_BOARD, reset_board},
+    {TORVEX_IOCTL_GET_STATS, get_stats},
+};
+
 } // namespace
 
 bool create_control_device(PDRIVER_OBJECT driver)
 {
     UNICODE_STRING device_name;
     WCHAR device_text[48];
-    PDEVICE_OBJECT control = create_device(driver, sizeof(control_ext), L"TorvexCtl", false, 0,
-                                           false, &device_name, device_text, 48);
+    PDEVICE_OBJECT control = create_device(driver, sizeof(control_ext), KIND_CONTROL, L"TorvexCtl",
+                                           false, 0, false, &device_name, device_text, 48);
     if (control == nullptr)
         return false;
     auto *ext = static_cast<control_ext *>(control->DeviceExtension);
-    ext->kind = KIND_CONTROL;
     if (!publish_device(control, &device_name, L"TORVEXCTL", false, 0, &ext->link_name,
                         ext->link_buffer, 32)) {
         delete_device(control);
@@ -178,23 +189,9 @@ bool create_control_device(PDRIVER_OBJECT driver)
 
 NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
 {
-    const request c = request_of(irp, sp, info);
-    switch (sp->Parameters.DeviceIoControl.IoControlCode) {
-    case TORVEX_IOCTL_MEM_WRITE:
-        return mem_write(c);
-    case TORVEX_IOCTL_MEM_READ:
-        return mem_read(c);
-    case TORVEX_IOCTL_SET_CHIP:
-        return set_chip(c);
-    case TORVEX_IOCTL_FAIL_PLAYS:
-        return fail_plays(c);
-    case TORVEX_IOCTL_REFUSE_PROBE:
-        return refuse_probe(c);
-    case TORVEX_IOCTL_RESET_BOARD:
-        return reset_board(c);
-    case TORVEX_IOCTL_GET_STATS:
-        return get_stats(c);
-    default:
-        return STATUS_INVALID_DEVICE_REQUEST;
-    }
+    const ULONG code = sp->Parameters.DeviceIoControl.IoControlCode;
+    for (const handler &h : HANDLERS)
+        if (h.code == code)
+            return h.run(request_of(irp, sp, info));
+    return STATUS_INVALID_DEVICE_REQUEST;
 }

@@ -3,25 +3,35 @@
 // exclusive open, the arming probe byte and the play request.
 #include "torvex.h"
 
+// Spells <prefix><base><n> (<prefix><base> when not numbered) into buffer
+// and points name at it.
+static void make_name(UNICODE_STRING *name, WCHAR *buffer, size_t cap, const WCHAR *prefix,
+                      const WCHAR *base, bool numbered, ULONG number)
+{
+    size_t n = append_text(buffer, 0, cap, prefix);
+    n = append_text(buffer, n, cap, base);
+    if (numbered)
+        n = append_decimal(buffer, n, cap, number);
+    set_unicode(name, buffer, n, cap);
+}
+
 // Creates \Device\<base><n> (or \Device\<base> when not numbered) with a
-// zeroed extension; the caller fills the extension, then publishes it.
+// zeroed extension that starts with its kind; the caller fills the rest of
+// the extension, then publishes it.
 // Exclusive devices are opened by one handle at a time: Windows' I/O manager
 // refuses a second open before the driver sees it.
-PDEVICE_OBJECT create_device(PDRIVER_OBJECT driver, ULONG extension_size, const WCHAR *base,
-                             bool numbered, ULONG number, bool exclusive, UNICODE_STRING *device_name,
-                             WCHAR *name_buffer, size_t cap)
+PDEVICE_OBJECT create_device(PDRIVER_OBJECT driver, ULONG extension_size, ULONG kind,
+                             const WCHAR *base, bool numbered, ULONG number, bool exclusive,
+                             UNICODE_STRING *device_name, WCHAR *name_buffer, size_t cap)
 {
-    size_t n = append_text(name_buffer, 0, cap, L"\\Device\\");
-    n = append_text(name_buffer, n, cap, base);
-    if (numbered)
-        n = append_decimal(name_buffer, n, cap, number);
-    set_unicode(device_name, name_buffer, n, cap);
+    make_name(device_name, name_buffer, cap, L"\\Device\\", base, numbered, number);
 
     PDEVICE_OBJECT device = nullptr;
     if (!NT_SUCCESS(IoCreateDevice(driver, extension_size, device_name, FILE_DEVICE_UNKNOWN,
                                    FILE_DEVICE_SECURE_OPEN, exclusive ? TRUE : FALSE, &device)))
         return nullptr;
     RtlZeroMemory(device->DeviceExtension, extension_size);
+    *static_cast<ULONG *>(device->DeviceExtension) = kind;
     return device;
 }
 
@@ -31,18 +41,21 @@ bool publish_device(PDEVICE_OBJECT device, UNICODE_STRING *device_name, const WC
                     bool numbered, ULONG number, UNICODE_STRING *link_name, WCHAR *link_buffer,
                     size_t link_cap)
 {
-    size_t m = append_text(link_buffer, 0, link_cap, L"\\DosDevices\\");
-    m = append_text(link_buffer, m, link_cap, link_base);
-    if (numbered)
-        m = append_decimal(link_buffer, m, link_cap, number);
     UNICODE_STRING link;
-    set_unicode(&link, link_buffer, m, link_cap);
+    make_name(&link, link_buffer, link_cap, L"\\DosDevices\\", link_base, numbered, number);
     if (!NT_SUCCESS(IoCreateSymbolicLink(&link, device_name)))
         return false;
     *link_name = link;
     device->Flags |= DO_BUFFERED_IO;
     device->Flags &= ~DO_DEVICE_INITIALIZING;
     return true;
+}
+
+// Removes a \DosDevices link that publish_device made.
+static void delete_link(UNICODE_STRING *link)
+{
+    if (link->Buffer != nullptr)
+        IoDeleteSymbolicLink(link);
 }
 
 void delete_device(PDEVICE_OBJECT device)
@@ -52,13 +65,10 @@ void delete_device(PDEVICE_OBJECT device)
     const ULONG kind = *static_cast<const ULONG *>(device->DeviceExtension);
     if (kind == KIND_PORT) {
         auto *ext = static_cast<port_ext *>(device->DeviceExtension);
-        if (ext->link_name.Buffer != nullptr)
-            IoDeleteSymbolicLink(&ext->link_name);
+        delete_link(&ext->link_name);
         backend_free(ext);
     } else if (kind == KIND_CONTROL) {
-        auto *ext = static_cast<control_ext *>(device->DeviceExtension);
-        if (ext->link_name.Buffer != nullptr)
-            IoDeleteSymbolicLink(&ext->link_name);
+        delete_link(&static_cast<control_ext *>(device->DeviceExtension)->link_name);
     }
     IoDeleteDevice(device);
 }
@@ -69,12 +79,11 @@ bool add_port(PDRIVER_OBJECT driver, HANDLE key, ULONG port, bool refuse_probe)
 {
     UNICODE_STRING device_name;
     WCHAR device_text[48];
-    PDEVICE_OBJECT device = create_device(driver, sizeof(port_ext), L"Torvex", true, port, true,
-                                          &device_name, device_text, 48);
+    PDEVICE_OBJECT device = create_device(driver, sizeof(port_ext), KIND_PORT, L"Torvex", true,
+                                          port, true, &device_name, device_text, 48);
     if (device == nullptr)
         return false;
     auto *ext = static_cast<port_ext *>(device->DeviceExtension);
-    ext->kind = KIND_PORT;
     KeInitializeMutex(&ext->lock, 0);
     ext->refuse_probe = refuse_probe;
     if (!backend_init(ext, key, port) ||
@@ -97,16 +106,22 @@ request request_of(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info)
     return r;
 }
 
+// Gives the port to the request's handle, not yet armed.
+static void claim(port_ext *ext, PIO_STACK_LOCATION sp)
+{
+    ext->open = true;
+    ext->owner = sp->FileObject;
+    ext->armed = false;
+    ++ext->stats.opens;
+}
+
 NTSTATUS port_create(port_ext *ext, PIO_STACK_LOCATION sp)
 {
     if (ext->open) {
         ++ext->stats.open_refusals;
         return STATUS_SHARING_VIOLATION;
     }
-    ext->open = true;
-    ext->owner = sp->FileObject;
-    ext->armed = false;
-    ++ext->stats.opens;
+    claim(ext, sp);
     return STATUS_SUCCESS;
 }
 
@@ -133,12 +148,8 @@ NTSTATUS port_write(port_ext *ext, PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *i
     // The port belongs to the first handle that arms it: a probe byte claims
     // a port that is free or held only by an open that never armed it (Wine
     // can deliver opens and closes out of order; README.md, Open).
-    if (probe_byte && !ext->refuse_probe && (!ext->open || (!ext->armed && ext->owner != sp->FileObject))) {
-        ext->open = true;
-        ext->owner = sp->FileObject;
-        ext->armed = false;
-        ++ext->stats.opens;
-    }
+    if (probe_byte && !ext->refuse_probe && (!ext->open || (!ext->armed && ext->owner != sp->FileObject)))
+        claim(ext, sp);
     if (!is_owner(ext, sp) || ext->refuse_probe || !probe_byte) {
         ++ext->stats.probe_refusals;
         return ext->refuse_probe ? STATUS_DEVICE_NOT_READY : STATUS_INVALID_PARAMETER;

@@ -97,8 +97,8 @@ bool read_dword(HANDLE key, const WCHAR *name, ULONG *value);
 bool read_port_dword(HANDLE key, const WCHAR *prefix, ULONG port, ULONG *value);
 
 // devices.cpp: device objects and the port devices' requests.
-PDEVICE_OBJECT create_device(PDRIVER_OBJECT driver, ULONG extension_size, const WCHAR *base,
-                             bool numbered, ULONG number, bool exclusive,
+PDEVICE_OBJECT create_device(PDRIVER_OBJECT driver, ULONG extension_size, ULONG kind,
+                             const WCHAR *base, bool numbered, ULONG number, bool exclusive,
                              UNICODE_STRING *device_name, WCHAR *name_buffer, size_t cap);
 bool publish_device(PDEVICE_OBJECT device, UNICODE_STRING *device_name, const WCHAR *link_base,
                     bool numbered, ULONG number, UNICODE_STRING *link_name, WCHAR *link_buffer,

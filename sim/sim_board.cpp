@@ -94,12 +94,7 @@ void start_transaction(sim_board *b, uint8_t chip)
         return;
     b->stats.transactions++;
     uint32_t slot = b->log_count % SIM_LOG_SIZE;
-    sim_transaction_log *e = &b->log[slot];
-    e->chip = chip;
-    e->command = 0;
-    e->address = 0;
-    e->bits = 0;
-    e->words = 0;
+    b->log[slot] = sim_transaction_log{chip, 0, 0, 0, 0};
     b->open_slot = slot;
     b->transaction_open = 1;
     b->log_count++;

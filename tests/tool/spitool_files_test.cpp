@@ -123,17 +123,15 @@ TEST_F(SpitoolFilesTest, InputsAreRefusedBeforeTheyAreReadWhole)
 
 TEST_F(SpitoolFilesTest, ScriptFailuresNameTheirOwnLines)
 {
-    Result r = run({"--sim", "run", "-"}, "set SPIPORT 9\nread 0x50\nset SPIPORT 1\nread 0x50\n", {true, 0});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "0050: 0000\n");
-    EXPECT_EQ(r.err, "spitool: stdin:1: set SPIPORT 9 failed: error 0x100 (Couldn't find LPT port)\n"
-                     "spitool: stdin:2: read 0x0050 1 failed: error 0x102 (No LPT port selected)\n"
-                     "spitool: run stdin failed: 2 of 4 statements failed\n");
+    expect_failure(run({"--sim", "run", "-"}, "set SPIPORT 9\nread 0x50\nset SPIPORT 1\nread 0x50\n",
+                       {true, 0}),
+                   1, "0050: 0000\n",
+                   "spitool: stdin:1: set SPIPORT 9 failed: error 0x100 (Couldn't find LPT port)\n"
+                   "spitool: stdin:2: read 0x0050 1 failed: error 0x102 (No LPT port selected)\n"
+                   "spitool: run stdin failed: 2 of 4 statements failed\n");
     // A bad line anywhere, also in a pipe, stops the script before it runs.
-    Result bad = sim({"run", "-"}, "write 0x60 0x6666\nread 0x60\nbogus\n", {true, 0});
-    EXPECT_EQ(bad.status, 2);
-    EXPECT_EQ(bad.out, "");
-    EXPECT_EQ(bad.err, "spitool: stdin:3: unknown statement 'bogus' (set, read or write)\n");
+    expect_failure(sim({"run", "-"}, "write 0x60 0x6666\nread 0x60\nbogus\n", {true, 0}), 2, "",
+                   "spitool: stdin:3: unknown statement 'bogus' (set, read or write)\n");
     EXPECT_EQ(memory()[0x60], 0);
 }
 

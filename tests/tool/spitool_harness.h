@@ -131,11 +131,36 @@ protected:
         return r;
     }
 
+    // Checks that a run succeeded and printed exactly out.
+    static void expect_output(const Result &r, const std::string &out)
+    {
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, out);
+    }
+
+    // Checks that a run ended with status and printed exactly out and err.
+    static void expect_failure(const Result &r, int status, const std::string &out,
+                               const std::string &err)
+    {
+        EXPECT_EQ(r.status, status);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.err, err);
+    }
+
     // Runs with the simulated board and its memory in mem.bin.
     Result sim(std::vector<std::string> args, const std::string &stdin_text = "", RunSetup setup = {})
     {
         args.insert(args.begin(), {"--sim", "--sim-memory", path("mem.bin")});
         return run(args, stdin_text, setup);
+    }
+
+    // Runs text as the script file s.txt with the simulated board; options
+    // go before the command.
+    Result run_script(const std::string &text, std::vector<std::string> options = {})
+    {
+        spit(path("s.txt"), text);
+        options.insert(options.end(), {"run", path("s.txt")});
+        return sim(options);
     }
 
     // Chip 0 memory as the simulation left it.

@@ -18,21 +18,24 @@ std::string echo_failure(const std::string &address, const std::string &echo)
            " from the chip (is a chip there? check wiring and power, or try a lower --clock)";
 }
 
+// Checks that mem holds words from address upward.
+void expect_words(const std::vector<uint16_t> &mem, size_t address,
+                  const std::vector<uint16_t> &words)
+{
+    for (size_t i = 0; i < words.size(); i++)
+        EXPECT_EQ(mem.at(address + i), words[i]) << "at " << address + i;
+}
+
 // ------------------------------------------------------------ round trips
 
 TEST_F(SpitoolTest, WriteThenReadBackThroughTheSimulatedMemoryFile)
 {
-    Result w = sim({"write", "0x10", "1", "0x2", "0xFFFF", "4660"});
-    ASSERT_EQ(w.status, 0) << w.err;
-    EXPECT_EQ(w.out, "wrote 4 words at 0x0010\n");
+    expect_output(sim({"write", "0x10", "1", "0x2", "0xFFFF", "4660"}),
+                  "wrote 4 words at 0x0010\n");
 
     std::vector<uint16_t> mem = memory();
     ASSERT_EQ(mem.size(), 65536u);
-    EXPECT_EQ(mem[0x10], 1);
-    EXPECT_EQ(mem[0x11], 2);
-    EXPECT_EQ(mem[0x12], 0xFFFF);
-    EXPECT_EQ(mem[0x13], 0x1234);
-    EXPECT_EQ(mem[0x14], 0);
+    expect_words(mem, 0x10, {1, 2, 0xFFFF, 0x1234, 0});
 
     Result r = sim({"read", "0x0E", "10"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -65,9 +68,8 @@ TEST_F(SpitoolTest, DumpAndLoadBinaryAndHexFiles)
 {
     ASSERT_EQ(sim({"write", "0x200", "0xA1", "0xB2", "0xC3", "0xD4", "5", "6", "7", "8", "9"}).status, 0);
 
-    Result d = sim({"--chunk", "4", "dump", "0x200", "9", path("out.bin")});
-    ASSERT_EQ(d.status, 0) << d.err;
-    EXPECT_EQ(d.out, "dumped 9 words from 0x0200 to " + path("out.bin") + "\n");
+    expect_output(sim({"--chunk", "4", "dump", "0x200", "9", path("out.bin")}),
+                  "dumped 9 words from 0x0200 to " + path("out.bin") + "\n");
     EXPECT_EQ(slurp(path("out.bin")), std::string("\xA1\0\xB2\0\xC3\0\xD4\0\5\0\6\0\7\0\x8\0\x9\0", 18));
 
     Result h = sim({"dump", "0x200", "9", path("out.txt")});
@@ -76,12 +78,11 @@ TEST_F(SpitoolTest, DumpAndLoadBinaryAndHexFiles)
                                       "0208: 0009\n");
 
     // Load both files elsewhere and compare what the chip holds.
-    Result lb = sim({"--no-verify", "--chunk", "2", "load", "0x1000", path("out.bin")});
-    ASSERT_EQ(lb.status, 0) << lb.err;
-    EXPECT_EQ(lb.out, "loaded 9 words from " + path("out.bin") + " to 0x1000\n");
-    Result lh = sim({"load", "0x3000", path("out.txt")}); // verifies by default
-    ASSERT_EQ(lh.status, 0) << lh.err;
-    EXPECT_EQ(lh.out, "loaded 9 words from " + path("out.txt") + " to 0x3000 (verified)\n");
+    expect_output(sim({"--no-verify", "--chunk", "2", "load", "0x1000", path("out.bin")}),
+                  "loaded 9 words from " + path("out.bin") + " to 0x1000\n");
+    // Verifies by default.
+    expect_output(sim({"load", "0x3000", path("out.txt")}),
+                  "loaded 9 words from " + path("out.txt") + " to 0x3000 (verified)\n");
     std::vector<uint16_t> mem = memory();
     for (size_t i = 0; i < 9; i++) {
         EXPECT_EQ(mem[0x1000 + i], mem[0x200 + i]) << i;
@@ -91,11 +92,7 @@ TEST_F(SpitoolTest, DumpAndLoadBinaryAndHexFiles)
     // Hand-written hex text: comments, short words, 0x prefixes, labels.
     spit(path("hand.txt"), "# two lines\n10: 1 0x22 333  # tail\n\n13: 4444\n");
     ASSERT_EQ(sim({"load", "0x40", path("hand.txt")}).status, 0);
-    mem = memory();
-    EXPECT_EQ(mem[0x40], 0x1);
-    EXPECT_EQ(mem[0x41], 0x22);
-    EXPECT_EQ(mem[0x42], 0x333);
-    EXPECT_EQ(mem[0x43], 0x4444);
+    expect_words(memory(), 0x40, {0x1, 0x22, 0x333, 0x4444});
 }
 
 TEST_F(SpitoolTest, FormatOptionOverridesTheExtension)
@@ -123,12 +120,8 @@ TEST_F(SpitoolTest, ProgressBarOnRequestEndsAtTheFullCount)
 
 TEST_F(SpitoolTest, ProbeTellsStoppedFromRunning)
 {
-    Result run = sim({"probe"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "running\n");
-    Result stop = sim({"--sim-stopped", "probe"});
-    ASSERT_EQ(stop.status, 0) << stop.err;
-    EXPECT_EQ(stop.out, "stopped\n");
+    expect_output(sim({"probe"}), "running\n");
+    expect_output(sim({"--sim-stopped", "probe"}), "stopped\n");
 }
 
 // The loopback plug modelled by the board passes; the board's own wiring,
@@ -148,10 +141,8 @@ TEST_F(SpitoolTest, LoopbackPassesWithThePlugAndFailsHighWithoutIt)
 
 TEST_F(SpitoolTest, ProbeOfAChipWithABadEchoFailsWithTheReadError)
 {
-    Result r = sim({"--sim-stopped", "--sim-fault", "bad-echo", "probe"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "spitool: probe failed: " + echo_failure("0xFF9A", "0x03FF") + "\n");
+    expect_failure(sim({"--sim-stopped", "--sim-fault", "bad-echo", "probe"}), 1, "",
+                   "spitool: probe failed: " + echo_failure("0xFF9A", "0x03FF") + "\n");
 }
 
 TEST_F(SpitoolTest, VarsGetSetAndSlowerShowTheLibraryValues)
@@ -164,17 +155,11 @@ TEST_F(SpitoolTest, VarsGetSetAndSlowerShowTheLibraryValues)
     EXPECT_NE(v.out.find("SPICMDBITS       0        0x0    (write-only)\n"), std::string::npos);
     EXPECT_NE(v.out.find("SPIMAXCLOCK      1000     0x0    1000\n"), std::string::npos);
 
-    Result g = run({"--clock", "100", "get", "spiclock"});
-    ASSERT_EQ(g.status, 0) << g.err;
-    EXPECT_EQ(g.out, "86.205000\n");
+    expect_output(run({"--clock", "100", "get", "spiclock"}), "86.205000\n");
 
-    Result s = sim({"set", "SPISHIFTPERIOD", "5"});
-    ASSERT_EQ(s.status, 0) << s.err;
-    EXPECT_EQ(s.out, "SPISHIFTPERIOD = 5\n");
+    expect_output(sim({"set", "SPISHIFTPERIOD", "5"}), "SPISHIFTPERIOD = 5\n");
 
-    Result sl = run({"slower", "3"});
-    ASSERT_EQ(sl.status, 0) << sl.err;
-    EXPECT_EQ(sl.out, "SPISHIFTPERIOD 4, SPICLOCK 43.102500\n");
+    expect_output(run({"slower", "3"}), "SPISHIFTPERIOD 4, SPICLOCK 43.102500\n");
 }
 
 TEST_F(SpitoolTest, SetFailuresReportTheLibraryError)
@@ -223,12 +208,8 @@ TEST_F(SpitoolTest, ShortOptionsActAsTheirLongForms)
 
 TEST_F(SpitoolTest, PortsListsTheFirstEntryAndTheSimulatedPort)
 {
-    Result r = sim({"ports"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "1 LPT1\n");
-    Result none = run({"ports"});
-    ASSERT_EQ(none.status, 0) << none.err;
-    EXPECT_EQ(none.out, "1 LPT1\n");
+    expect_output(sim({"ports"}), "1 LPT1\n");
+    expect_output(run({"ports"}), "1 LPT1\n");
 }
 
 TEST_F(SpitoolTest, TracePrintsTheLibraryTraceLines)
@@ -245,18 +226,14 @@ TEST_F(SpitoolTest, TracePrintsTheLibraryTraceLines)
 
 TEST_F(SpitoolTest, ReadWithoutADeviceReportsTheLibraryError)
 {
-    Result r = run({"read", "0x1000"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "spitool: cannot select port 1: error 0x100 (Couldn't find LPT port)\n");
+    expect_failure(run({"read", "0x1000"}), 1, "",
+                   "spitool: cannot select port 1: error 0x100 (Couldn't find LPT port)\n");
 }
 
 TEST_F(SpitoolTest, ReadWithABadEchoNamesTheAddress)
 {
-    Result r = sim({"--sim-fault", "bad-echo", "read", "0x1000", "2"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "spitool: read failed: " + echo_failure("0x1000", "0x0310") + "\n");
+    expect_failure(sim({"--sim-fault", "bad-echo", "read", "0x1000", "2"}), 1, "",
+                   "spitool: read failed: " + echo_failure("0x1000", "0x0310") + "\n");
 }
 
 TEST_F(SpitoolTest, ReadOfAnAbsentChipFailsTheEcho)
@@ -277,22 +254,20 @@ TEST_F(SpitoolTest, ChunkedReadThatFailsPrintsTheWordsBeforeIt)
     ASSERT_EQ(sim({"write", "0", "10", "11", "12", "13"}).status, 0);
     // A read of 2 words takes 7 driver calls: the second chunk fails at its
     // third call, the address.
-    Result r = sim({"--sim-fail-after", "9", "--chunk", "2", "read", "0", "4"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "0000: 000A 000B\n");
-    EXPECT_EQ(r.err, "spitool: read failed: error 0x104 (IOCTL failed) in the transfer of 2 words "
-                     "at 0x0002\n");
+    expect_failure(sim({"--sim-fail-after", "9", "--chunk", "2", "read", "0", "4"}), 1,
+                   "0000: 000A 000B\n",
+                   "spitool: read failed: error 0x104 (IOCTL failed) in the transfer of 2 words "
+                   "at 0x0002\n");
 }
 
 TEST_F(SpitoolTest, LoadThatFailsNamesTheChunk)
 {
     spit(path("w.bin"), std::string(20, '\x11'));
     // A write of 4 words takes 8 driver calls.
-    Result r = sim({"--sim-fail-after", "8", "--chunk", "4", "load", "0x100", path("w.bin")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "spitool: load failed: error 0x104 (IOCTL failed) in the transfer of 4 words "
-                     "at 0x0104\n");
+    expect_failure(sim({"--sim-fail-after", "8", "--chunk", "4", "load", "0x100", path("w.bin")}),
+                   1, "",
+                   "spitool: load failed: error 0x104 (IOCTL failed) in the transfer of 4 words "
+                   "at 0x0104\n");
     std::vector<uint16_t> mem = memory();
     EXPECT_EQ(mem[0x103], 0x1111);
     EXPECT_EQ(mem[0x104], 0);
@@ -311,15 +286,14 @@ TEST_F(SpitoolTest, DumpThatFailsWritesNoFile)
 
 TEST_F(SpitoolTest, ScriptRunsAsOneSequenceAndPrintsItsReads)
 {
-    spit(path("s.txt"), "# fill and read back\n"
-                        "set SPICLOCK 50   # three bytes a half period\n"
-                        "write 0x20 0x1111 0x2222 0x3333\n"
-                        "read 0x20 3\n"
-                        "  read 0x21\n"
-                        "write 0x22 7\n"
-                        "read 0x22 0\n"
-                        "read 0x22\n");
-    Result r = sim({"--trace", "run", path("s.txt")});
+    Result r = run_script("# fill and read back\n"
+                          "set SPICLOCK 50   # three bytes a half period\n"
+                          "write 0x20 0x1111 0x2222 0x3333\n"
+                          "read 0x20 3\n"
+                          "  read 0x21\n"
+                          "write 0x22 7\n"
+                          "read 0x22 0\n"
+                          "read 0x22\n", {"--trace"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "0020: 1111 2222 3333\n0021: 2222\n0022: 0007\n");
     EXPECT_NE(r.err.find("Delays set to 3\n"), std::string::npos) << r.err;
@@ -327,30 +301,26 @@ TEST_F(SpitoolTest, ScriptRunsAsOneSequenceAndPrintsItsReads)
 
 TEST_F(SpitoolTest, ScriptFromStdin)
 {
-    Result r = run({"--sim", "run", "-"}, "write 5 0xABCD\nread 5\n");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "0005: ABCD\n");
+    expect_output(run({"--sim", "run", "-"}, "write 5 0xABCD\nread 5\n"), "0005: ABCD\n");
 }
 
 TEST_F(SpitoolTest, ScriptWithAMissingPortInTheMiddleRunsEveryRecord)
 {
-    spit(path("s.txt"), "write 0x30 0xAAAA\n"
-                        "read 0x30\n"
-                        "set SPIPORT 9\n"
-                        "read 0x30 2\n"
-                        "write 0x31 0xBBBB\n"
-                        "set SPIPORT 1\n"
-                        "write 0x32 0xCCCC\n"
-                        "read 0x30 3\n");
-    Result r = sim({"run", path("s.txt")});
-    EXPECT_EQ(r.status, 1);
-    // The reads on either side of the gap delivered data; the one in it did not.
-    EXPECT_EQ(r.out, "0030: AAAA\n0030: AAAA 0000 CCCC\n");
-    // Each failed statement is named with its own line and error.
-    EXPECT_EQ(r.err, "spitool: " + path("s.txt") + ":3: set SPIPORT 9 failed: error 0x100 (Couldn't find LPT port)\n"
-                     "spitool: " + path("s.txt") + ":4: read 0x0030 2 failed: error 0x102 (No LPT port selected)\n"
-                     "spitool: " + path("s.txt") + ":5: write 0x0031 1 failed: last error unchanged: error 0x102 (No LPT port selected)\n"
-                     "spitool: run " + path("s.txt") + " failed: 3 of 8 statements failed\n");
+    // The reads on either side of the gap deliver data, the one in it does
+    // not; each failed statement is named with its own line and error.
+    expect_failure(run_script("write 0x30 0xAAAA\n"
+                              "read 0x30\n"
+                              "set SPIPORT 9\n"
+                              "read 0x30 2\n"
+                              "write 0x31 0xBBBB\n"
+                              "set SPIPORT 1\n"
+                              "write 0x32 0xCCCC\n"
+                              "read 0x30 3\n"),
+                   1, "0030: AAAA\n0030: AAAA 0000 CCCC\n",
+                   "spitool: " + path("s.txt") + ":3: set SPIPORT 9 failed: error 0x100 (Couldn't find LPT port)\n"
+                   "spitool: " + path("s.txt") + ":4: read 0x0030 2 failed: error 0x102 (No LPT port selected)\n"
+                   "spitool: " + path("s.txt") + ":5: write 0x0031 1 failed: last error unchanged: error 0x102 (No LPT port selected)\n"
+                   "spitool: run " + path("s.txt") + " failed: 3 of 8 statements failed\n");
     std::vector<uint16_t> mem = memory();
     EXPECT_EQ(mem[0x31], 0); // the write while no port was open never arrived
     EXPECT_EQ(mem[0x32], 0xCCCC);
@@ -359,16 +329,15 @@ TEST_F(SpitoolTest, ScriptWithAMissingPortInTheMiddleRunsEveryRecord)
 TEST_F(SpitoolTest, ScriptWithAFailedEchoGoesOnAndReportsTheAddress)
 {
     // Every read fails its echo check; the writes around them still land.
-    spit(path("s.txt"), "write 0x40 0x4444\n"
-                        "read 0x40\n"
-                        "read 0x41 1\n"
-                        "write 0x42 0x4242\n");
-    Result r = sim({"--sim-fault", "bad-echo", "run", path("s.txt")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "spitool: " + path("s.txt") + ":2: read 0x0040 1 failed: " + echo_failure("0x0040", "0x0300") + "\n"
-                     "spitool: " + path("s.txt") + ":3: read 0x0041 1 failed: " + echo_failure("0x0041", "0x0300") + "\n"
-                     "spitool: run " + path("s.txt") + " failed: 2 of 4 statements failed\n");
+    expect_failure(run_script("write 0x40 0x4444\n"
+                              "read 0x40\n"
+                              "read 0x41 1\n"
+                              "write 0x42 0x4242\n",
+                              {"--sim-fault", "bad-echo"}),
+                   1, "",
+                   "spitool: " + path("s.txt") + ":2: read 0x0040 1 failed: " + echo_failure("0x0040", "0x0300") + "\n"
+                   "spitool: " + path("s.txt") + ":3: read 0x0041 1 failed: " + echo_failure("0x0041", "0x0300") + "\n"
+                   "spitool: run " + path("s.txt") + " failed: 2 of 4 statements failed\n");
     std::vector<uint16_t> mem = memory();
     EXPECT_EQ(mem[0x40], 0x4444);
     EXPECT_EQ(mem[0x42], 0x4242); // the write after the failures still ran
@@ -378,12 +347,11 @@ TEST_F(SpitoolTest, IdenticalReadsAreToldApartByTheirData)
 {
     // The second read of 0x50 fails (no port), the third succeeds; the
     // failed one must not be shown with the third one's data.
-    spit(path("s.txt"), "write 0x50 0x5555\n"
-                        "set SPIPORT 9\n"
-                        "read 0x50\n"
-                        "set SPIPORT 1\n"
-                        "read 0x50\n");
-    Result r = sim({"run", path("s.txt")});
+    Result r = run_script("write 0x50 0x5555\n"
+                          "set SPIPORT 9\n"
+                          "read 0x50\n"
+                          "set SPIPORT 1\n"
+                          "read 0x50\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "0050: 5555\n");
     EXPECT_NE(r.err.find(":3: read 0x0050 1 failed: error 0x102 (No LPT port selected)\n"), std::string::npos) << r.err;

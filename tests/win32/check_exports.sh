@@ -13,12 +13,7 @@ found=$(printf '%s\n' "$headers" |
   sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*\(.*\)$/\1/p' | sort)
 expected=$(printf '%s\n' "$@" | sort)
-status=0
-for name in $expected; do
-  printf '%s\n' "$found" | grep -qxF -- "$name" || { echo "FAIL: missing export $name"; status=1; }
-done
-for name in $found; do
-  printf '%s\n' "$expected" | grep -qxF -- "$name" || { echo "FAIL: extra export $name"; status=1; }
-done
+report_unlisted -qxF "$expected" "$found" "missing export"
+report_unlisted -qxF "$found" "$expected" "extra export"
 [ $status -eq 0 ] && echo "exports of $(basename "$file"): exactly the $# expected names"
 exit $status

@@ -12,11 +12,6 @@ if [ -z "$imports" ]; then
   echo "FAIL: no import table found in $file"
   exit 1
 fi
-allowed=$(printf '%s\n' "$@" | tr 'A-Z' 'a-z')
-status=0
-for dll in $imports; do
-  lower=$(printf '%s' "$dll" | tr 'A-Z' 'a-z')
-  printf '%s\n' "$allowed" | grep -qxF -- "$lower" || { echo "FAIL: imports $dll"; status=1; }
-done
+report_unlisted -qxiF "$imports" "$(printf '%s\n' "$@")" imports
 [ $status -eq 0 ] && echo "imports of $(basename "$file"): $(echo $imports)"
 exit $status

@@ -16,7 +16,6 @@ set -u
 . "$(dirname "$0")/pe_headers.sh"
 kind=$3
 header=$("$objdump" -f "$file" 2>/dev/null) || { echo "FAIL: $objdump cannot read $file"; exit 2; }
-status=0
 fail() { echo "FAIL: $*"; status=1; }
 has() { printf '%s\n' "$1" | grep -q "$2"; }
 # Size of data directory entry n (objdump: "Entry n <address> <size> <name>").

@@ -55,11 +55,18 @@ int cmd_vars(Session &s, SpiLib &, const Options &)
     return 0;
 }
 
+// The library's spelling of a variable name; an unknown one is a UsageError.
+std::string need_variable(const Session &s, const std::string &text)
+{
+    std::string name = s.variable_name(text);
+    if (name.empty())
+        throw UsageError("unknown variable '" + text + "'");
+    return name;
+}
+
 int cmd_get(Session &s, SpiLib &, const Options &o)
 {
-    std::string name = s.variable_name(o.args[0]);
-    if (name.empty())
-        throw UsageError("unknown variable '" + o.args[0] + "'");
+    const std::string name = need_variable(s, o.args[0]);
     std::string value = s.getvar(name);
     if (value.empty())
         throw UsageError(name + " can be set but not read back");
@@ -69,9 +76,7 @@ int cmd_get(Session &s, SpiLib &, const Options &o)
 
 int cmd_set(Session &s, SpiLib &, const Options &o)
 {
-    std::string name = s.variable_name(o.args[0]);
-    if (name.empty())
-        throw UsageError("unknown variable '" + o.args[0] + "'");
+    const std::string name = need_variable(s, o.args[0]);
     // The library reads a clock that is not a number as 0 and only refuses it.
     double clock;
     if (name == "SPICLOCK" && !parse_real(o.args[1], &clock))
@@ -325,10 +330,7 @@ std::span<const Command> commands()
 
 const Command *find_command(const std::string &name)
 {
-    for (const Command &c : COMMANDS)
-        if (name == c.name)
-            return &c;
-    return nullptr;
+    return row_named(COMMANDS, name);
 }
 
 std::string usage_of(const Command &c)

@@ -29,6 +29,17 @@ namespace {
 
 std::string errno_text() { return std::strerror(errno); }
 
+// Opens file; when it cannot be opened, throws Error naming path (as given)
+// and the reason.
+template <typename Error>
+std::FILE *open_or_throw(const std::string &file, const char *mode, const std::string &path)
+{
+    std::FILE *f = std::fopen(file.c_str(), mode);
+    if (!f)
+        throw Error("cannot open " + path + ": " + errno_text());
+    return f;
+}
+
 #ifndef _WIN32
 // The directory part of a path ("." when there is none) and the rest.
 std::pair<std::string, std::string> split_path(const std::string &path)
@@ -147,9 +158,7 @@ void OutputFile::open(const std::string &path)
 #endif
     if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         // A device or pipe cannot be replaced: it is written in place.
-        file_ = std::fopen(target_.c_str(), "wb");
-        if (!file_)
-            throw Failure("cannot open " + path + ": " + errno_text());
+        file_ = open_or_throw<Failure>(target_, "wb", path);
         device_ = true;
         return;
     }
@@ -274,9 +283,7 @@ void InputFile::open(const std::string &path)
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
     } else {
-        file_ = std::fopen(path.c_str(), "rb");
-        if (!file_)
-            throw UsageError("cannot open " + path + ": " + errno_text());
+        file_ = open_or_throw<UsageError>(path, "rb", path);
         owned_ = true;
     }
     struct stat st;
@@ -376,6 +383,15 @@ std::FILE *anonymous_temp_file()
     return std::fopen(name, "w+bD");
 #else
     return std::tmpfile();
+#endif
+}
+
+bool stderr_is_terminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
 #endif
 }
 

@@ -18,16 +18,15 @@
 #include <utility>
 #include <vector>
 
+#include "noncopyable.h"
+
 namespace spitool {
 
 // Whether path names standard input or output.
 inline bool is_stdio(const std::string &path) { return path == "-"; }
 
-class OutputFile {
+class OutputFile : NonCopyable {
 public:
-    OutputFile() = default;
-    OutputFile(const OutputFile &) = delete;
-    OutputFile &operator=(const OutputFile &) = delete;
     // Removes the temporary file unless commit() succeeded.
     ~OutputFile();
 
@@ -63,11 +62,8 @@ private:
 void write_output(const std::string &path, const std::string &bytes);
 
 // An input file ("-": standard input).
-class InputFile {
+class InputFile : NonCopyable {
 public:
-    InputFile() = default;
-    InputFile(const InputFile &) = delete;
-    InputFile &operator=(const InputFile &) = delete;
     ~InputFile();
 
     // Opens path. Throws UsageError when it cannot be opened.
@@ -121,6 +117,9 @@ std::string read_input(const std::string &path, size_t limit, const std::string 
 
 // A temporary file that is gone when closed: for a copy of a pipe.
 std::FILE *anonymous_temp_file();
+
+// Whether standard error is a terminal.
+bool stderr_is_terminal();
 
 // Whether the file exists (as any kind of file).
 bool file_exists(const std::string &path);

@@ -102,29 +102,28 @@ std::vector<uint16_t> parse_ihex(const std::function<bool(std::string *)> &next,
     size_t total = 0;
     uint64_t base = 0;
     bool ended = false;
+    SourceLines in(next, source);
     std::string line;
-    for (size_t line_no = 1; next(&line); line_no++) {
-        auto fail = [&](const std::string &what) {
-            throw UsageError(source + ":" + std::to_string(line_no) + ": " + what);
-        };
+    while (in.next(&line)) {
         if (line.find_first_not_of(" \t\r") == std::string::npos)
             continue;
         if (ended)
-            fail("data after the end-of-file record");
+            in.fail("data after the end-of-file record");
         Record r;
         std::string bad = decode(line, &r);
         if (!bad.empty())
-            fail(bad);
+            in.fail(bad);
         switch (r.type) {
         case 0x00: {
             total += r.data.size();
             if (total > MAX_BYTES)
-                fail("more than 65536 words of data");
+                in.fail("more than 65536 words of data");
             // The offset wraps within its 64 KiB window: split there.
             size_t first = std::min<size_t>(r.data.size(), 0x10000u - r.offset);
-            segments.push_back({base + r.offset, {r.data.begin(), r.data.begin() + first}, line_no});
+            segments.push_back(
+                {base + r.offset, {r.data.begin(), r.data.begin() + first}, in.line_no()});
             if (first < r.data.size())
-                segments.push_back({base, {r.data.begin() + first, r.data.end()}, line_no});
+                segments.push_back({base, {r.data.begin() + first, r.data.end()}, in.line_no()});
             break;
         }
         case 0x01:
@@ -133,14 +132,14 @@ std::vector<uint16_t> parse_ihex(const std::function<bool(std::string *)> &next,
         case 0x02:
         case 0x04:
             if (r.data.size() != 2)
-                fail("address record with " + std::to_string(r.data.size()) + " data bytes, not 2");
+                in.fail("address record with " + std::to_string(r.data.size()) + " data bytes, not 2");
             base = static_cast<uint64_t>(r.data[0] << 8 | r.data[1]) << (r.type == 0x02 ? 4 : 16);
             break;
         case 0x03:
         case 0x05:
             break; // a start address: nothing to load
         default:
-            fail("unknown record type " + std::to_string(r.type));
+            in.fail("unknown record type " + std::to_string(r.type));
         }
     }
     if (!ended)

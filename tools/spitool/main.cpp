@@ -127,17 +127,10 @@ int main(int argc, char **argv)
 {
     try {
         return spitool::run_tool(argc, argv);
-    } catch (const spitool::UsageError &e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "spitool: %s\n", e.what());
-        return 2;
-    } catch (const spitool::Failure &e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "spitool: %s\n", e.what());
-        return 1;
     } catch (const std::exception &e) {
+        // A usage error exits with 2, every other failure with 1.
         std::fflush(stdout);
         std::fprintf(stderr, "spitool: %s\n", e.what());
-        return 1;
+        return dynamic_cast<const spitool::UsageError *>(&e) != nullptr ? 2 : 1;
     }
 }

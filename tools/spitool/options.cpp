@@ -31,6 +31,22 @@ int32_t integer(const std::string &name, const std::string &value, int32_t min, 
     return v;
 }
 
+// Applies an integer option from min to max: sets the value and marks it
+// given.
+template <int32_t Options::*Value, bool Options::*Given, int32_t Min, int32_t Max>
+void set_integer(Options &o, const std::string &name, const std::string &value)
+{
+    o.*Value = integer(name, value, Min, Max);
+    o.*Given = true;
+}
+
+// Applies a flag option: sets the member to value.
+template <auto Member, auto Value>
+void set_to(Options &o, const std::string &, const std::string &)
+{
+    o.*Member = Value;
+}
+
 #if SPITOOL_HAVE_SIM
 #define SIM_APPLY(body)                                                                           \
     [](Options &o, [[maybe_unused]] const std::string &name,                                     \
@@ -44,10 +60,7 @@ int32_t integer(const std::string &name, const std::string &value, int32_t min, 
 // (-p, -c, -v, -V, -n, -e, -t are taken there).
 const OptionSpec OPTIONS[] = {
     {'P', "--port", "N", "port to use, 1 to 64 (SPIPORT; default 1)", false,
-     [](Options &o, const std::string &n, const std::string &v) {
-         o.port = integer(n, v, 1, 64);
-         o.port_given = true;
-     }},
+     set_integer<&Options::port, &Options::port_given, 1, 64>},
     {'k', "--clock", "VALUE", "SPI clock (SPICLOCK = 172.41 / shift period; see clocks)", false,
      [](Options &o, const std::string &n, const std::string &v) {
          double d;
@@ -59,23 +72,17 @@ const OptionSpec OPTIONS[] = {
          o.clock_given = true;
      }},
     {'\0', "--mux", "N", "multiplexer channel 0 to 16, or -1 for none (SPIMUL)", false,
-     [](Options &o, const std::string &n, const std::string &v) {
-         o.mux = integer(n, v, -1, 16);
-         o.mux_given = true;
-     }},
+     set_integer<&Options::mux, &Options::mux_given, -1, 16>},
     // Direct wiring reaches two chips: 0 (CS low) and 1 (CS and SEL2 high);
     // a multiplexer's channels are chosen with --mux.
     {'\0', "--chip", "N", "chip 0 or 1 in direct wiring (spifns_chip_select)", false,
-     [](Options &o, const std::string &n, const std::string &v) {
-         o.chip = integer(n, v, 0, 1);
-         o.chip_given = true;
-     }},
+     set_integer<&Options::chip, &Options::chip_given, 0, 1>},
     {'d', "--trace", nullptr, "print the library's trace lines on stderr", false,
-     [](Options &o, const std::string &, const std::string &) { o.trace = true; }},
+     set_to<&Options::trace, true>},
     {'m', "--verify", nullptr, "write, load: read the words back and compare (default)", false,
-     [](Options &o, const std::string &, const std::string &) { o.verify = true; }},
+     set_to<&Options::verify, true>},
     {'M', "--no-verify", nullptr, "write, load: do not read the words back", false,
-     [](Options &o, const std::string &, const std::string &) { o.verify = false; }},
+     set_to<&Options::verify, false>},
     {'\0', "--library", "PATH", "library to load (default: the one beside spitool)", false,
      [](Options &o, const std::string &, const std::string &v) { o.library = v; }},
     {'\0', "--format", "F", "word file format for dump and load: bin, text or ihex", false,
@@ -88,9 +95,9 @@ const OptionSpec OPTIONS[] = {
          o.chunk = static_cast<uint32_t>(integer(n, v, 1, 0xFFFF));
      }},
     {'\0', "--progress", nullptr, "always show the progress bar (default: on a terminal)", false,
-     [](Options &o, const std::string &, const std::string &) { o.progress = 1; }},
+     set_to<&Options::progress, 1>},
     {'\0', "--no-progress", nullptr, "never show the progress bar", false,
-     [](Options &o, const std::string &, const std::string &) { o.progress = 0; }},
+     set_to<&Options::progress, 0>},
     {'\0', "--sim", nullptr, "use the simulated board on port 1 (no hardware)", true,
      SIM_APPLY({ o.sim.enabled = true; })},
     {'\0', "--sim-memory", "FILE",
@@ -115,9 +122,9 @@ const OptionSpec OPTIONS[] = {
     {'\0', "--vcd", "FILE", "with --sim: record the link as a VCD waveform", true,
      SIM_APPLY({ o.sim.vcd_file = value; })},
     {'h', "--help", nullptr, "this text; COMMAND --help for one command", false,
-     [](Options &o, const std::string &, const std::string &) { o.help = true; }},
+     set_to<&Options::help, true>},
     {'R', "--version", nullptr, "versions of spitool and the library", false,
-     [](Options &o, const std::string &, const std::string &) { o.version = true; }},
+     set_to<&Options::version, true>},
 };
 
 // What users of other programmer tools may type, and what it is here.
@@ -135,10 +142,7 @@ const char *habit_hint(char letter)
 
 const OptionSpec *find_long(const std::string &name)
 {
-    for (const OptionSpec &s : OPTIONS)
-        if (name == s.name)
-            return &s;
-    return nullptr;
+    return row_named(OPTIONS, name);
 }
 
 const OptionSpec *find_short(char letter)

@@ -3,12 +3,6 @@
 
 #include <cstdio>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace spitool {
 
 namespace {
@@ -28,15 +22,6 @@ std::string duration(double seconds)
 }
 
 } // namespace
-
-bool stderr_is_terminal()
-{
-#if defined(_WIN32)
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
-}
 
 Progress::Progress(bool shown, const std::string &label, uint32_t total)
     : shown_(shown && total > 0), label_(label), total_(total),

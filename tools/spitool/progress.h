@@ -28,7 +28,4 @@ private:
     std::chrono::steady_clock::time_point start_, last_draw_;
 };
 
-// Whether stderr is a terminal.
-bool stderr_is_terminal();
-
 } // namespace spitool

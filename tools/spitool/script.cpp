@@ -11,26 +11,6 @@ namespace spitool {
 
 namespace {
 
-// Words of a line and where each starts.
-std::vector<std::string> split_words(const std::string &line, std::vector<size_t> *starts)
-{
-    std::vector<std::string> out;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i])))
-            i++;
-        if (i >= line.size())
-            break;
-        size_t j = i;
-        while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j])))
-            j++;
-        out.push_back(line.substr(i, j - i));
-        starts->push_back(i);
-        i = j;
-    }
-    return out;
-}
-
 std::string lower(std::string s)
 {
     for (char &c : s)
@@ -45,7 +25,7 @@ bool parse_statement(const std::string &text, size_t line_no, const std::string 
 {
     std::string line = text.substr(0, text.find('#'));
     std::vector<size_t> starts;
-    std::vector<std::string> w = split_words(line, &starts);
+    std::vector<std::string> w = split_fields(line, " \t\n\v\f\r", &starts);
     if (w.empty())
         return false;
     try {

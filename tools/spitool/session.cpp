@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "fileio.h"
 #include "progress.h"
 #include "text.h"
 

@@ -30,16 +30,14 @@ std::pair<int, uint32_t> parse_sim_fault(const std::string &text)
         chip = static_cast<int>(c);
         name = text.substr(colon + 1);
     }
-    if (name == "absent")
-        return {chip, SIM_FAULT_ABSENT};
-    if (name == "bad-echo")
-        return {chip, SIM_FAULT_BAD_ECHO};
-    if (name == "stuck0")
-        return {chip, SIM_FAULT_STUCK0};
-    if (name == "stuck1")
-        return {chip, SIM_FAULT_STUCK1};
-    if (name == "readonly")
-        return {chip, SIMHOST_FAULT_READONLY};
+    static const std::pair<const char *, uint32_t> FAULTS[] = {
+        {"absent", SIM_FAULT_ABSENT}, {"bad-echo", SIM_FAULT_BAD_ECHO},
+        {"stuck0", SIM_FAULT_STUCK0}, {"stuck1", SIM_FAULT_STUCK1},
+        {"readonly", SIMHOST_FAULT_READONLY},
+    };
+    for (const auto &[fault_name, bits] : FAULTS)
+        if (name == fault_name)
+            return {chip, bits};
     throw UsageError("bad --sim-fault '" + text + "' (absent, bad-echo, stuck0, stuck1 or readonly)");
 }
 

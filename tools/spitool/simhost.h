@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "noncopyable.h"
 #include "sim_board.h"
 #include "spilib.h"
 #include "vcd.h"
@@ -34,11 +35,8 @@ constexpr uint32_t SIMHOST_FAULT_READONLY = 0x80000000u;
 // stuck1, readonly; chip 0 by default). Throws UsageError.
 std::pair<int, uint32_t> parse_sim_fault(const std::string &text);
 
-class SimHost {
+class SimHost : NonCopyable {
 public:
-    SimHost() = default;
-    SimHost(const SimHost &) = delete;
-    SimHost &operator=(const SimHost &) = delete;
     // Detaches the board if finish() did not run; the library must still be
     // loaded.
     ~SimHost();

@@ -77,6 +77,21 @@ std::string trim(const std::string &s)
 
 } // namespace
 
+std::vector<std::string> split_fields(const std::string &line, const char *separators,
+                                      std::vector<size_t> *starts)
+{
+    std::vector<std::string> out;
+    size_t i = line.find_first_not_of(separators);
+    while (i != std::string::npos) {
+        const size_t j = line.find_first_of(separators, i); // npos: the field ends the line
+        out.push_back(line.substr(i, j - i));
+        if (starts != nullptr)
+            starts->push_back(i);
+        i = line.find_first_not_of(separators, j);
+    }
+    return out;
+}
+
 bool parse_unsigned(const std::string &text, uint32_t max, uint32_t *value)
 {
     uint64_t v;
@@ -116,35 +131,35 @@ bool parse_real(const std::string &text, double *value)
     return true;
 }
 
-uint32_t need_unsigned(const std::string &text, uint32_t max, const char *what)
+namespace {
+
+// A number from 0 to max; max_text spells max in the range message.
+uint32_t need_at_most(const std::string &text, uint32_t max, const std::string &max_text,
+                      const char *what)
 {
     uint32_t v;
     if (!parse_unsigned(text, 0xFFFFFFFFu, &v))
         throw UsageError(std::string("bad ") + what + " '" + text + "': not a number");
     if (v > max)
-        throw UsageError(std::string(what) + " " + text + " out of range (0 to " +
-                         std::to_string(max) + ")");
+        throw UsageError(std::string(what) + " " + text + " out of range (0 to " + max_text + ")");
     return v;
+}
+
+} // namespace
+
+uint32_t need_unsigned(const std::string &text, uint32_t max, const char *what)
+{
+    return need_at_most(text, max, std::to_string(max), what);
 }
 
 uint16_t need_address(const std::string &text)
 {
-    uint32_t v;
-    if (!parse_unsigned(text, 0xFFFFFFFFu, &v))
-        throw UsageError("bad address '" + text + "': not a number");
-    if (v >= ADDRESS_SPACE)
-        throw UsageError("address " + text + " out of range (0 to 0xFFFF)");
-    return static_cast<uint16_t>(v);
+    return static_cast<uint16_t>(need_at_most(text, ADDRESS_SPACE - 1, "0xFFFF", "address"));
 }
 
 uint16_t need_word(const std::string &text)
 {
-    uint32_t v;
-    if (!parse_unsigned(text, 0xFFFFFFFFu, &v))
-        throw UsageError("bad word '" + text + "': not a number");
-    if (v > 0xFFFF)
-        throw UsageError("word " + text + " out of range (0 to 0xFFFF)");
-    return static_cast<uint16_t>(v);
+    return static_cast<uint16_t>(need_at_most(text, 0xFFFF, "0xFFFF", "word"));
 }
 
 void need_fits(uint32_t address, uint32_t count)
@@ -240,11 +255,9 @@ std::vector<uint16_t> parse_hex_words(const std::function<bool(std::string *)> &
     std::vector<uint16_t> words;
     bool have_base = false;
     uint64_t base = 0; // chip address of words[0], from the first label
+    SourceLines in(next, source);
     std::string line;
-    for (size_t line_no = 1; next(&line); line_no++) {
-        auto fail = [&](const std::string &what) {
-            throw UsageError(source + ":" + std::to_string(line_no) + ": " + what);
-        };
+    while (in.next(&line)) {
         line = trim(line.substr(0, line.find('#')));
         if (line.empty())
             continue;
@@ -254,37 +267,27 @@ std::vector<uint16_t> parse_hex_words(const std::function<bool(std::string *)> &
             line = line.substr(colon + 1);
             uint32_t at = 0;
             if (!parse_hex16(label, &at))
-                fail("bad address label '" + label + "'");
+                in.fail("bad address label '" + label + "'");
             if (!have_base) {
                 if (at < words.size())
-                    fail("address label " + hex16(static_cast<uint32_t>(at)) +
+                    in.fail("address label " + hex16(static_cast<uint32_t>(at)) +
                          " lies before the words above it");
                 base = at - words.size();
                 have_base = true;
             } else if (at != base + words.size()) {
-                fail("address label " + hex16(static_cast<uint32_t>(at)) + " out of order (expected " +
+                in.fail("address label " + hex16(static_cast<uint32_t>(at)) + " out of order (expected " +
                      hex16(static_cast<uint32_t>(base + words.size())) + ")");
             }
         }
-        size_t i = 0;
-        while (i < line.size()) {
-            while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-                i++;
-            if (i >= line.size())
-                break;
-            size_t j = i;
-            while (j < line.size() && line[j] != ' ' && line[j] != '\t')
-                j++;
-            std::string tok = line.substr(i, j - i);
-            i = j;
+        for (const std::string &tok : split_fields(line, " \t")) {
             std::string digits = tok;
             if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
                 digits = digits.substr(2);
             uint32_t v = 0;
             if (!parse_hex16(digits, &v))
-                fail("bad hex word '" + tok + "'");
+                in.fail("bad hex word '" + tok + "'");
             if (words.size() >= ADDRESS_SPACE)
-                fail("more than 65536 words");
+                in.fail("more than 65536 words");
             words.push_back(static_cast<uint16_t>(v));
         }
     }

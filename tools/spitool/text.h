@@ -3,6 +3,7 @@
 // (binary and hex text) and the hex dump.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -23,8 +24,46 @@ struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The lines of an input, counted from 1, for parsers whose errors name the
+// source and the line.
+class SourceLines {
+public:
+    SourceLines(const std::function<bool(std::string *)> &next, const std::string &source)
+        : next_(next), source_(source) {}
+    // The next line; false at the end of the input.
+    bool next(std::string *line)
+    {
+        if (!next_(line))
+            return false;
+        line_no_++;
+        return true;
+    }
+    size_t line_no() const { return line_no_; }
+    // Throws UsageError "<source>:<line>: what" for the line next() gave last.
+    [[noreturn]] void fail(const std::string &what) const
+    {
+        throw UsageError(source_ + ":" + std::to_string(line_no_) + ": " + what);
+    }
+
+private:
+    const std::function<bool(std::string *)> &next_;
+    const std::string &source_;
+    size_t line_no_ = 0;
+};
+
 // Chip address space: 16-bit word addresses.
 constexpr uint32_t ADDRESS_SPACE = 0x10000;
+
+// The row of a table of named rows (commands, options) whose name is name,
+// nullptr when there is none.
+template <typename Row, size_t N>
+const Row *row_named(const Row (&table)[N], const std::string &name)
+{
+    for (const Row &r : table)
+        if (name == r.name)
+            return &r;
+    return nullptr;
+}
 
 // The value of a hex digit, -1 for another character.
 int hex_digit(char c);
@@ -46,6 +85,11 @@ uint16_t need_word(const std::string &text);
 
 // Checks that count words starting at address stay inside the address space.
 void need_fits(uint32_t address, uint32_t count);
+
+// The fields of line between runs of the separator characters; with
+// starts, also where each field starts.
+std::vector<std::string> split_fields(const std::string &line, const char *separators,
+                                      std::vector<size_t> *starts = nullptr);
 
 // "0x1234".
 std::string hex16(uint32_t v);

@@ -7,17 +7,13 @@
 #include <string>
 
 #include "fileio.h"
+#include "noncopyable.h"
 
 namespace spitool {
 
-class VcdWriter {
+// A file that was not closed is dropped: the target stays as it was.
+class VcdWriter : NonCopyable {
 public:
-    VcdWriter() = default;
-    VcdWriter(const VcdWriter &) = delete;
-    VcdWriter &operator=(const VcdWriter &) = delete;
-    // A file that was not closed is dropped: the target stays as it was.
-    ~VcdWriter() = default;
-
     // Starts the file (beside its target until close()) and writes the
     // header. Throws Failure.
     void open(const std::string &path);

@@ -7,20 +7,7 @@
 #include <ctime>
 #include <utility>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-
-#ifdef _WIN32
-#include <io.h>
-#include <stdlib.h>
-#include <windows.h>
-#else
-#include <climits>
-#include <cstdlib>
-#include <unistd.h>
-#endif
-
+#include "platform.h"
 #include "text.h"
 
 namespace spitool {

@@ -11,11 +11,8 @@
 #include "options.h"
 #include "text.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-
+#include "platform.h"
 #include "spifns_wire.h"
-#endif
 
 namespace spitool {
 

@@ -1,16 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "spilib.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <limits.h>
-#include <unistd.h>
-#endif
-
 #include <cstring>
 
+#include "platform.h"
 #include "spifns_exports.h"
 
 namespace spitool {

@@ -23,6 +23,14 @@ add_test(NAME wow64_hosts_built COMMAND sh -c
   "for f; do [ -f \"$f\" ] || { echo \"missing $f: build the mingw32 preset first\"; exit 1; }; done" sh ${W32_HOSTS})
 set_tests_properties(wow64_hosts_built PROPERTIES FIXTURES_SETUP wow64_hosts)
 
+# The release archive as a user receives it (runs scripts/release.sh, which
+# finds both builds in place here: the mingw32 one and this one).
+find_program(OBJDUMP32 i686-w64-mingw32-objdump REQUIRED)
+string(REPLACE ";" " " allowed_imports "${SPIFNS_ALLOWED_IMPORTS}")
+add_test(NAME release_archive COMMAND ${SH}/check_archive.sh ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/release
+  ${OBJDUMP32} ${PROJECT_VERSION} "${allowed_imports}" ${SPIFNS_EXPORTS})
+set_tests_properties(release_archive PROPERTIES FIXTURES_REQUIRED wow64_hosts RUN_SERIAL TRUE TIMEOUT 600)
+
 # Both drivers signed with a test certificate made in the build tree; the
 # 64-bit prefix gets the signed x64 driver.
 find_program(OSSLSIGNCODE_PROGRAM osslsigncode)

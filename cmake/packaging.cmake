@@ -89,10 +89,25 @@ function(spifns_packaging)
       DESTINATION ${SPIFNS_CMAKE_DIR} COMPONENT spifns_development)
 
     # The .pc file finds its prefix from its own place, so that the prefix given
-    # to cmake --install (not the one configured) is the one it names.
+    # to cmake --install (not the one configured) is the one it names. An
+    # absolute library or include directory is named as it is; with an
+    # absolute library directory the .pc file's place says nothing of the
+    # prefix, so the configured one stands.
     set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-    file(RELATIVE_PATH SPIFNS_PC_PREFIX /root/${pc_dir} /root)
-    string(REGEX REPLACE "/$" "" SPIFNS_PC_PREFIX ${SPIFNS_PC_PREFIX})
+    if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+      set(SPIFNS_PC_PREFIX ${CMAKE_INSTALL_PREFIX})
+    else()
+      file(RELATIVE_PATH pc_to_prefix /root/${pc_dir} /root)
+      string(REGEX REPLACE "/$" "" pc_to_prefix ${pc_to_prefix})
+      set(SPIFNS_PC_PREFIX "\${pcfiledir}/${pc_to_prefix}")
+    endif()
+    foreach(dir LIBDIR INCLUDEDIR)
+      if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+        set(SPIFNS_PC_${dir} ${CMAKE_INSTALL_${dir}})
+      else()
+        set(SPIFNS_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+      endif()
+    endforeach()
     configure_file(${PROJECT_SOURCE_DIR}/cmake/spifns.pc.in ${PROJECT_BINARY_DIR}/spifns.pc @ONLY)
     install(FILES ${PROJECT_BINARY_DIR}/spifns.pc DESTINATION ${pc_dir} COMPONENT spifns_development)
   endif()
@@ -101,8 +116,13 @@ function(spifns_packaging)
     target_compile_definitions(spitool PRIVATE SPITOOL_VERSION="${PROJECT_VERSION}")
     if(NOT WIN32)
       # spitool loads the library beside itself (the build tree), else the one
-      # in the installed library directory, found relative to its own.
-      file(RELATIVE_PATH tool_to_lib /root/${CMAKE_INSTALL_BINDIR} /root/${CMAKE_INSTALL_LIBDIR})
+      # in the installed library directory, found relative to its own; where
+      # either directory is absolute, by the library directory's full path.
+      if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+        set(tool_to_lib ${CMAKE_INSTALL_FULL_LIBDIR})
+      else()
+        file(RELATIVE_PATH tool_to_lib /root/${CMAKE_INSTALL_BINDIR} /root/${CMAKE_INSTALL_LIBDIR})
+      endif()
       target_compile_definitions(spitool PRIVATE
         SPITOOL_LIBRARY_FILE="$<TARGET_SONAME_FILE_NAME:spifns>" SPITOOL_INSTALLED_LIBDIR="${tool_to_lib}")
     endif()

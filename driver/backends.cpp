@@ -120,9 +120,10 @@ bool hw_init(port_ext *ext, HANDLE key, ULONG port)
 bool sim_init(port_ext *ext, HANDLE key, ULONG port)
 {
     ULONG wiring = SIM_WIRING_DIRECT;
-    read_port_dword(key, L"Wiring", port, &wiring);
-    if (wiring != SIM_WIRING_DIRECT && wiring != SIM_WIRING_MUX && wiring != SIM_WIRING_LOOPBACK)
+    if (read_port_dword(key, L"Wiring", port, &wiring) && !known_wiring(wiring)) {
+        DbgPrint("torvex: port %lu: unknown wiring %lu, taken as direct\n", port, wiring);
         wiring = SIM_WIRING_DIRECT;
+    }
     auto *board = static_cast<sim_board *>(
         ExAllocatePoolWithTag(NONPAGED_POOL, sizeof(sim_board), POOL_TAG));
     if (board == nullptr)

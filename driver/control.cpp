@@ -123,7 +123,7 @@ NTSTATUS refuse_probe(const request &c)
 NTSTATUS reset_board(const request &c)
 {
     torvex_port_request r;
-    if (!take_port_request(c, &r, 0) || (r.value != SIM_WIRING_DIRECT && r.value != SIM_WIRING_MUX))
+    if (!take_port_request(c, &r, 0) || !known_wiring(r.value))
         return STATUS_INVALID_PARAMETER;
     return on_board(r.port, [&](port_ext *ext) {
         sim_board_init(ext->board, static_cast<uint8_t>(r.value));

@@ -14,7 +14,8 @@ rem HKLM\SYSTEM\CurrentControlSet\Services\torvex\Parameters, e.g.
 rem   install.cmd Backend 1 Ports 0x2 IoBase1 0x378
 rem See README.md for the values. Without pairs the driver serves port 1 with
 rem the simulated back end.
-rem Exit status: 0 started; 1 not installed; 2 usage; 3 installed but not started.
+rem Exit status: 0 started; 1 not installed (nothing left behind); 2 usage
+rem (nothing changed); 3 installed but not started.
 setlocal
 rem A 32-bit cmd.exe on 64-bit Windows sees system32 redirected to SysWOW64,
 rem and a driver service it creates does not start: rerun in the native one.
@@ -59,25 +60,36 @@ if defined FILE_ARCH if /i not "%FILE_ARCH%"=="%MACHINE%" (
   exit /b 1
 )
 
+rem Every name/value pair is checked before anything is changed.
+call :check_pairs %*
+if errorlevel 1 exit /b 2
+
+rem From here on a failure undoes what was done, so that a later run starts
+rem from a clean system. The service first: when it exists already, nothing
+rem is touched.
 set KEY=HKLM\SYSTEM\CurrentControlSet\Services\torvex
-copy /y "%SYS%" "%SystemRoot%\system32\drivers\torvex.sys" >nul
-if errorlevel 1 (
-  echo install: cannot copy the driver to %SystemRoot%\system32\drivers
-  exit /b 1
-)
-sc create torvex type= kernel start= demand error= normal binPath= "%SystemRoot%\system32\drivers\torvex.sys" DisplayName= "torvex parallel-port SPI driver" >nul
+set "DEST=%SystemRoot%\system32\drivers\torvex.sys"
+sc create torvex type= kernel start= demand error= normal binPath= "%DEST%" DisplayName= "torvex parallel-port SPI driver" >nul
 if errorlevel 1 (
   echo install: sc create failed ^(already installed? run uninstall.cmd first^)
   exit /b 1
 )
+copy /y "%SYS%" "%DEST%" >nul
+if errorlevel 1 (
+  echo install: cannot copy the driver to %SystemRoot%\system32\drivers
+  goto undo
+)
 reg add "%KEY%\Parameters" /f >nul
+if errorlevel 1 (
+  echo install: cannot create %KEY%\Parameters
+  goto undo
+)
 :values
 if "%~1"=="" goto start
-if "%~2"=="" goto usage
 reg add "%KEY%\Parameters" /v %~1 /t REG_DWORD /d %~2 /f >nul
 if errorlevel 1 (
   echo install: cannot set %~1 to %~2
-  exit /b 1
+  goto undo
 )
 shift
 shift
@@ -90,9 +102,39 @@ if errorlevel 1 (
 )
 echo install: torvex started ^(%SYS_NAME%^)
 exit /b 0
+:undo
+sc delete torvex >nul
+del /f "%DEST%" >nul 2>&1
+echo install: nothing installed
+exit /b 1
 :usage
 echo usage: install.cmd [driver.sys] [ValueName dword ...]
 exit /b 2
+:check_pairs
+rem The arguments as given (a leading driver file skipped): they must come
+rem in pairs, each value a number, decimal or 0x hex. Fails after saying why.
+if /i "%~x1"==".sys" shift
+:check_pair
+if "%~1"=="" exit /b 0
+if "%~2"=="" goto usage
+call :is_number "%~2"
+if errorlevel 1 (
+  echo install: the value of %~1 is not a number ^(decimal or 0x hex^): %~2
+  exit /b 2
+)
+shift
+shift
+goto check_pair
+:is_number
+set "NUM=%~1"
+set "DIGITS=0123456789"
+if /i "%NUM:~0,2%"=="0x" set "DIGITS=0123456789abcdefABCDEF"
+if /i "%NUM:~0,2%"=="0x" set "NUM=%NUM:~2%"
+if not defined NUM exit /b 1
+set OTHER=
+for /f "delims=%DIGITS%" %%d in ("%NUM%") do set OTHER=%%d
+if defined OTHER exit /b 1
+exit /b 0
 :native_cmd
 set TORVEX_NATIVE_CMD=1
 "%SystemRoot%\Sysnative\cmd.exe" /c ""%~f0" %*"

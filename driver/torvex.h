@@ -65,6 +65,12 @@ struct driver_state {
 
 extern driver_state g_driver;
 
+// A wiring the simulated board models: direct, multiplexed or the loopback plug.
+inline bool known_wiring(ULONG wiring)
+{
+    return wiring == SIM_WIRING_DIRECT || wiring == SIM_WIRING_MUX || wiring == SIM_WIRING_LOOPBACK;
+}
+
 // Holds one port's lock for a scope. Each port has its own, so a long play
 // on one port never delays another port or the control requests of another.
 struct port_lock {

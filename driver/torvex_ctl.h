@@ -46,8 +46,8 @@
 #define TORVEX_IOCTL_FAIL_PLAYS TORVEX_CTL_CODE(0x804)
 /* in: torvex_port_request (value = 1 refuse the probe write, 0 accept it). */
 #define TORVEX_IOCTL_REFUSE_PROBE TORVEX_CTL_CODE(0x805)
-/* in: torvex_port_request (value = wiring: 0 direct, 1 multiplexed); the
- * board is reset: memory cleared, chips running, no faults, stats zeroed. */
+/* in: torvex_port_request (value = wiring: 0 direct, 1 multiplexed, 2 the
+ * loopback plug; any other value is refused); the board is reset: memory cleared, chips running, no faults, stats zeroed. */
 #define TORVEX_IOCTL_RESET_BOARD TORVEX_CTL_CODE(0x806)
 /* in: torvex_port_request (value ignored).  out: torvex_port_stats. */
 #define TORVEX_IOCTL_GET_STATS TORVEX_CTL_CODE(0x807)

@@ -332,6 +332,21 @@ void test_transactions_through_board()
         // The other port's board saw nothing of it.
         CHECK_EQ(mem_read(1, 5, 0x0040, 1).at(0), 0);
     }
+
+    check::begin_case("play: port 1 reset to the loopback plug shows D6 on status bit 6");
+    {
+        CHECK(reset_board(1, 2)); // wiring 2: the loopback plug
+        CHECK_EQ(stats(1).wiring, 2);
+        {
+            port_handle p(1);
+            const std::vector<uint8_t> out{0x41, 0x01, 0x40, 0x00};
+            std::vector<uint8_t> st;
+            CHECK(p.ok() && play(p.h, out, st));
+            for (size_t i = 0; i < out.size(); ++i)
+                CHECK_EQ(st[i] & 0x40, out[i] & 0x40);
+        }
+        CHECK(reset_board(1, 0));
+    }
 }
 
 void test_control_device()
@@ -366,7 +381,7 @@ void test_control_device()
         CHECK(!control(TORVEX_IOCTL_SET_CHIP, &c, sizeof c, nullptr, 0));
         c = {1, 0, TORVEX_KEEP, 0x100}; // unknown fault bit
         CHECK(!control(TORVEX_IOCTL_SET_CHIP, &c, sizeof c, nullptr, 0));
-        torvex_port_request p{1, 2}; // wiring 2 does not exist
+        torvex_port_request p{1, 3}; // wiring 3 does not exist
         CHECK(!control(TORVEX_IOCTL_RESET_BOARD, &p, sizeof p, nullptr, 0));
         torvex_port_stats s;
         CHECK(!control(TORVEX_IOCTL_GET_STATS, &p, sizeof p, &s, sizeof s - 4));

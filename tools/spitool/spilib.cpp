@@ -119,11 +119,15 @@ std::string default_library_path()
     return executable_dir() + "\\" + LIBRARY_FILE;
 #else
     // Beside the tool in the build tree; installed, the tool is in bin/ and
-    // the library in the library directory.
+    // the library in the library directory: relative to the tool's, or
+    // absolute where the install named it so.
     std::string beside = executable_dir() + "/" + LIBRARY_FILE;
     if (access(beside.c_str(), F_OK) == 0)
         return beside;
-    return executable_dir() + "/" SPITOOL_INSTALLED_LIBDIR "/" + LIBRARY_FILE;
+    const std::string libdir = SPITOOL_INSTALLED_LIBDIR;
+    if (!libdir.empty() && libdir[0] == '/')
+        return libdir + "/" + LIBRARY_FILE;
+    return executable_dir() + "/" + libdir + "/" + LIBRARY_FILE;
 #endif
 }
 

@@ -4,6 +4,8 @@
 // right line, and writes that are read back.
 #include "spitool_harness.h"
 
+#include "script.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -157,12 +159,33 @@ TEST_F(SpitoolFilesTest, ScriptFailuresNameTheirOwnLines)
     expect_failure(sim({"run", "-"}, "write 0x60 0x6666\nread 0x60\nbogus\n", {true, 0}), 2, "",
                    "spitool: stdin:3: unknown statement 'bogus' (set, read or write)\n");
     EXPECT_EQ(memory()[0x60], 0);
-    // A pipe is kept for the second reading only up to 16 MiB.
-    std::string comments;
-    for (int i = 0; i < 17; i++)
-        comments += std::string((1 << 20) - 1, '#') + "\n";
-    expect_failure(run({"--sim", "run", "-"}, comments, {true, 0}), 2, "",
-                   "spitool: stdin is too large (more than 16777216 bytes)\n");
+}
+
+TEST(SpitoolScript, APipedScriptIsCopiedOnlyUpToItsLimit)
+{
+    // 7000 bytes of statements, all of them good, in a pipe (not rewindable).
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::string text;
+    for (int i = 0; i < 1000; i++)
+        text += "read 0\n";
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fds[1]);
+    const std::string source = "/proc/self/fd/" + std::to_string(fds[0]);
+    size_t ran = 0;
+    spitool::ScriptHooks hooks{[](const std::string &) { return true; },
+                               [&](const spitool::Statement &, const seq_record &) {
+                                   ran++;
+                                   return std::string();
+                               }};
+    try {
+        spitool::run_script(source, hooks, nullptr, 4096);
+        ADD_FAILURE() << "a script past the limit ran";
+    } catch (const spitool::UsageError &e) {
+        EXPECT_EQ(std::string(e.what()), source + " is too large (more than 4096 bytes)");
+    }
+    close(fds[0]);
+    EXPECT_EQ(ran, 0u);
 }
 
 TEST_F(SpitoolFilesTest, WritesAreReadBackAndAbsentChipsFound)

@@ -103,7 +103,7 @@ std::string Statement::summary() const
     return std::string(kind == Read ? "read " : "write ") + hex16(address) + " " + std::to_string(count);
 }
 
-size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements)
+size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements, size_t pipe_limit)
 {
     InputFile in;
     in.open(path);
@@ -126,7 +126,7 @@ size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *sta
     std::string line;
     Statement st;
     // The copy is bounded, so that an endless pipe cannot fill the disk.
-    LineReader first(in.stream(), source, SCRIPT_MAX_LINE, spool ? TEXT_LIMIT : SIZE_MAX);
+    LineReader first(in.stream(), source, SCRIPT_MAX_LINE, spool ? pipe_limit : SIZE_MAX);
     while (first.next(&line)) {
         parse_statement(line, first.line_no(), source, hooks.known_variable, &st);
         if (spool)

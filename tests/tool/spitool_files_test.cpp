@@ -4,6 +4,8 @@
 // right line, and writes that are read back.
 #include "spitool_harness.h"
 
+#include "script.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -43,7 +45,10 @@ TEST_F(SpitoolFilesTest, FailedWritesLeaveTheOldFilesAndNoPartialOnes)
     // waveform all fail half way.
     Result r = sim({"--vcd", path("w.vcd"), "dump", "0", "0x4000", path("d.bin")}, "", {false, 16384});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "spitool: cannot write " + path("d.bin") + ": File too large (the old file is unchanged)\n");
+    // Each failure on a line of its own.
+    EXPECT_EQ(r.err, "spitool: cannot write " + path("d.bin") + ": File too large (the old file is unchanged)\n"
+                     "spitool: cannot write " + path("w.vcd") + ": File too large (the old file is unchanged)\n"
+                     "spitool: cannot write " + path("mem.bin") + ": File too large (the old file is unchanged)\n");
     EXPECT_EQ(slurp(path("d.bin")), "old dump");
     EXPECT_EQ(slurp(path("w.vcd")), "old waveform");
     EXPECT_EQ(slurp(path("mem.bin")), memory);
@@ -58,6 +63,27 @@ TEST_F(SpitoolFilesTest, FailedWritesLeaveTheOldFilesAndNoPartialOnes)
     ASSERT_EQ(stat(path("d.bin").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(files(), (std::set<std::string>{"d.bin", "mem.bin", "w.vcd"}));
+}
+
+TEST_F(SpitoolFilesTest, ReadOnlyTargetsAreKeptAndDanglingLinksFollowed)
+{
+    // No write permission for anyone: refused (by root too), as a shell
+    // redirect would; the waveform beside it is still written.
+    ASSERT_EQ(sim({"write", "0x10", "1"}).status, 0);
+    std::string memory = slurp(path("mem.bin"));
+    chmod(path("mem.bin").c_str(), 0444);
+    expect_failure(sim({"--vcd", path("w.vcd"), "write", "0x10", "2"}), 1, "wrote 1 word at 0x0010\n",
+                   "spitool: waveform written to " + path("w.vcd") + "\n" + "spitool: cannot write " +
+                       path("mem.bin") + ": Permission denied (the old file is unchanged)\n");
+    EXPECT_EQ(slurp(path("mem.bin")), memory);
+    // A link to a file not there yet: the file is created, the link kept.
+    ASSERT_EQ(symlink("new.bin", path("link.bin").c_str()), 0);
+    ASSERT_EQ(run({"--sim", "dump", "0", "2", path("link.bin")}).status, 0);
+    EXPECT_EQ(slurp(path("new.bin")), std::string(4, '\0'));
+    struct stat st;
+    ASSERT_EQ(lstat(path("link.bin").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(files(), (std::set<std::string>{"link.bin", "mem.bin", "new.bin", "w.vcd"}));
 }
 
 TEST_F(SpitoolFilesTest, TwoOutputsNamingOneFileAreAUsageError)
@@ -133,6 +159,30 @@ TEST_F(SpitoolFilesTest, ScriptFailuresNameTheirOwnLines)
     expect_failure(sim({"run", "-"}, "write 0x60 0x6666\nread 0x60\nbogus\n", {true, 0}), 2, "",
                    "spitool: stdin:3: unknown statement 'bogus' (set, read or write)\n");
     EXPECT_EQ(memory()[0x60], 0);
+}
+
+TEST(SpitoolScript, APipedScriptIsCopiedOnlyUpToItsLimit)
+{
+    // 7000 bytes of good statements in a pipe (not rewindable): none runs.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::string text;
+    for (int i = 0; i < 1000; i++)
+        text += "read 0\n";
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fds[1]);
+    const std::string source = "/proc/self/fd/" + std::to_string(fds[0]);
+    spitool::ScriptHooks hooks{[](const std::string &) { return true; },
+                               [](const spitool::Statement &, const seq_record &) {
+                                   ADD_FAILURE() << "a statement ran";
+                                   return std::string();
+                               }};
+    try {
+        spitool::run_script(source, hooks, nullptr, 4096);
+    } catch (const spitool::UsageError &e) {
+        EXPECT_EQ(std::string(e.what()), source + " is too large (more than 4096 bytes)");
+    }
+    close(fds[0]);
 }
 
 TEST_F(SpitoolFilesTest, WritesAreReadBackAndAbsentChipsFound)

@@ -87,6 +87,12 @@ file_is dump_file "$work/d.txt" "0100: 1234 BEEF 0007"
 check dump_ihex 0 "dumped 3 words from 0x0100 to $work/d.hex" dump 0x100 3 "$work/d.hex"
 file_is dump_ihex_file "$work/d.hex" ":060200003412EFBE0700FE
 :00000001FF"
+# A read-only file is refused, not renamed over.
+echo old >"$work/ro.txt"
+chmod a-w "$work/ro.txt"
+check dump_read_only 1 "spitool: cannot write $work/ro.txt: Permission denied (the old file is unchanged)" \
+  dump 0x100 3 "$work/ro.txt"
+file_is read_only_file "$work/ro.txt" "old"
 ls "$work" | grep tmp >"$work/list"
 file_is no_temporary_files "$work/list" ""
 check load 0 "loaded 3 words from $work/d.txt to 0x0300 (verified)" --verify load 0x300 "$work/d.txt"

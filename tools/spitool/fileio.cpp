@@ -38,6 +38,29 @@ std::pair<std::string, std::string> split_path(const std::string &path)
 }
 #endif
 
+// The file path stands for: a symbolic link followed to what it points to,
+// also when that does not exist yet (then one level: it is created there).
+std::string link_target(const std::string &path)
+{
+#ifdef _WIN32
+    return path;
+#else
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved))
+        return resolved;
+    if (errno != ENOENT)
+        return path;
+    ssize_t n = readlink(path.c_str(), resolved, sizeof(resolved) - 1);
+    if (n <= 0)
+        return path;
+    std::string to(resolved, static_cast<size_t>(n));
+    return to[0] == '/' ? to : split_path(path).first + "/" + to;
+#endif
+}
+
 // Creates a new file beside path under a name of its own; returns the open
 // descriptor and its name.
 int create_temp_beside(const std::string &path, std::string *temp)
@@ -135,14 +158,9 @@ void OutputFile::open(const std::string &path)
         file_ = stdout;
         return;
     }
-    target_ = path;
-    struct stat st;
-#ifndef _WIN32
     // Replace the file a symbolic link points to, not the link.
-    char resolved[PATH_MAX];
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && realpath(path.c_str(), resolved))
-        target_ = resolved;
-#endif
+    target_ = link_target(path);
+    struct stat st;
     if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         // A device or pipe cannot be replaced: it is written in place.
         file_ = open_or_throw<Failure>(target_, "wb", path);
@@ -150,6 +168,21 @@ void OutputFile::open(const std::string &path)
         return;
     }
     existed_ = ::stat(target_.c_str(), &st) == 0;
+    // A rename needs only the directory's permission: refuse a file that
+    // could not be written in place, as a shell redirect would. A file
+    // with no write permission for anyone (on Windows: read-only) is
+    // refused even where access() would allow it (to the administrator).
+    if (existed_ && S_ISREG(st.st_mode)) {
+        int denied = (st.st_mode & 0222) == 0 ? EACCES : 0;
+#ifndef _WIN32
+        if (!denied && access(target_.c_str(), W_OK) != 0)
+            denied = errno;
+#endif
+        if (denied) {
+            errno = denied;
+            throw Failure("cannot write " + path + ": " + errno_text() + " (the old file is unchanged)");
+        }
+    }
     int fd = create_temp_beside(target_, &temp_);
     if (fd < 0) {
         std::string why = errno_text();
@@ -473,7 +506,7 @@ Identity identity(const std::string &path)
     }
 #endif
     if (!id.exists)
-        id.path = normalise(path);
+        id.path = normalise(link_target(path));
     return id;
 }
 

@@ -7,6 +7,7 @@
 // printed), 2 a bad command line, script or input file.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "fileio.h"
@@ -87,35 +88,34 @@ int run_tool(int argc, char **argv)
     }
 #endif
     int status = 0;
-    std::string pending; // a Failure to report after cleaning up
+    std::vector<std::string> failures; // the command's, then each file's that could not be saved
     bool usage = false;
     try {
         session.open(cmd->uses_link, cmd->owns_port);
         status = cmd->run(session, lib, o);
     } catch (const UsageError &e) {
-        pending = e.what();
+        failures.push_back(e.what());
         usage = true;
     } catch (const Failure &e) {
-        pending = e.what();
+        failures.push_back(e.what());
     }
     std::fflush(stdout);
     session.close();
 #if SPITOOL_HAVE_SIM
-    bool vcd_failed = false;
-    try {
-        sim.finish();
-    } catch (const Failure &e) {
-        vcd_failed = true;
-        if (pending.empty())
-            pending = e.what();
-    }
-    if (o.sim.enabled && !o.sim.vcd_file.empty() && !vcd_failed)
+    SimHost::Saved saved = sim.finish();
+    if (o.sim.enabled && !o.sim.vcd_file.empty() && saved.vcd_error.empty())
         std::fprintf(stderr, "spitool: waveform written to %s\n", o.sim.vcd_file.c_str());
+    for (const std::string &e : {saved.vcd_error, saved.memory_error})
+        if (!e.empty())
+            failures.push_back(e);
 #endif
-    if (!pending.empty()) {
+    if (!failures.empty()) {
+        // Each on its own line; the last one goes out as the run's error.
+        for (size_t i = 0; i + 1 < failures.size(); i++)
+            std::fprintf(stderr, "spitool: %s\n", failures[i].c_str());
         if (usage)
-            throw UsageError(pending);
-        throw Failure(pending);
+            throw UsageError(failures.back());
+        throw Failure(failures.back());
     }
     return status;
 }

@@ -103,7 +103,7 @@ std::string Statement::summary() const
     return std::string(kind == Read ? "read " : "write ") + hex16(address) + " " + std::to_string(count);
 }
 
-size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements)
+size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements, size_t pipe_limit)
 {
     InputFile in;
     in.open(path);
@@ -125,7 +125,8 @@ size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *sta
         throw Failure("cannot create a temporary file to hold the script from " + source);
     std::string line;
     Statement st;
-    LineReader first(in.stream(), source, SCRIPT_MAX_LINE);
+    // The copy is bounded, so that an endless pipe cannot fill the disk.
+    LineReader first(in.stream(), source, SCRIPT_MAX_LINE, spool ? pipe_limit : SIZE_MAX);
     while (first.next(&line)) {
         parse_statement(line, first.line_no(), source, hooks.known_variable, &st);
         if (spool)

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "spifns.h"
+#include "text.h"
 
 namespace spitool {
 
@@ -60,7 +61,10 @@ struct ScriptHooks {
 // of each read is printed on standard output as soon as it arrives; each
 // failed statement is reported on standard error with its own line number.
 // Returns the number of statements that failed. Throws UsageError for a bad
-// script, before any statement runs.
-size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements = nullptr);
+// script, before any statement runs, and for one from a pipe or device of
+// more than pipe_limit bytes (such a script is copied to a temporary file
+// for its second reading).
+size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements = nullptr,
+                  size_t pipe_limit = TEXT_LIMIT);
 
 } // namespace spitool

@@ -128,35 +128,33 @@ int SimHost::play(void *context, const uint8_t *out, uint8_t *status, uint32_t n
     return ok;
 }
 
-void SimHost::finish()
+SimHost::Saved SimHost::finish()
 {
+    Saved saved;
     if (!board_)
-        return;
+        return saved;
     if (attached_ && lib_->sim_detach)
         lib_->sim_detach(PORT);
     attached_ = false;
     if (g_active == this)
         g_active = nullptr;
-    std::string problem;
     if (recording_) {
         recording_ = false;
         try {
             vcd_.close();
         } catch (const Failure &e) {
-            problem = e.what();
+            saved.vcd_error = e.what();
         }
     }
     if (!options_.memory_file.empty()) {
         try {
             write_output(options_.memory_file, binary_words(board_->chips[0].mem, SIM_MEM_WORDS));
         } catch (const Failure &e) {
-            if (problem.empty())
-                problem = e.what();
+            saved.memory_error = e.what();
         }
     }
     board_.reset();
-    if (!problem.empty())
-        throw Failure(problem);
+    return saved;
 }
 
 } // namespace spitool

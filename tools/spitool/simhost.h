@@ -46,10 +46,15 @@ public:
     // memory file, Failure when the library cannot attach it.
     void start(const SpiLib &lib, const SimOptions &options);
 
-    // Detaches the board, saves chip 0's memory to the memory file and
-    // finishes the VCD file. Throws Failure when a file cannot be written.
+    // What finish() could not write: each message empty when that file was
+    // written or not asked for.
+    struct Saved {
+        std::string vcd_error, memory_error;
+    };
+    // Detaches the board, finishes the VCD file and saves chip 0's memory
+    // to the memory file, each whether or not the other could be written.
     // Call after the library has closed the port.
-    void finish();
+    Saved finish();
 
     static constexpr int PORT = 1;
 

@@ -221,7 +221,6 @@ bool is_text(const std::string &bytes)
 }
 
 constexpr size_t BINARY_LIMIT = ADDRESS_SPACE * 2;
-constexpr size_t TEXT_LIMIT = 16u << 20;
 constexpr size_t TEXT_MAX_LINE = 1u << 20;
 
 } // namespace

@@ -54,6 +54,10 @@ private:
 // Chip address space: 16-bit word addresses.
 constexpr uint32_t ADDRESS_SPACE = 0x10000;
 
+// The most text spitool takes from one input that is not a regular file
+// (a word file, a script from a pipe), and the largest text word file.
+constexpr size_t TEXT_LIMIT = 16u << 20;
+
 // The row of a table of named rows (commands, options) whose name is name,
 // nullptr when there is none.
 template <typename Row, size_t N>

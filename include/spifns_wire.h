@@ -26,8 +26,45 @@ SPIFNS_WIRE_CONST(uint8_t, LINE_AUX, 0x10)    /* auxiliary line, high at load */
 SPIFNS_WIRE_CONST(uint8_t, LINE_MOSI, 0x40)   /* data to the chip */
 SPIFNS_WIRE_CONST(uint8_t, LINE_CLK, 0x80)    /* SPI clock */
 
+/* The lines as the library drives them from load: the auxiliary line high, all else low. */
+SPIFNS_WIRE_CONST(uint8_t, LINE_BYTE_AT_LOAD, 0x10)
+/* Lines that select no chip and clock nothing: chip select high, second select line low (no
+ * chip in either wiring, no multiplexer channel enabled), clock and data low, the auxiliary line
+ * as at load. Port back ends drive it whenever they take or hand back the data lines. */
+SPIFNS_WIRE_CONST(uint8_t, LINE_NEUTRAL, 0x11)
+
 /* Status byte: one per output byte; only this bit (the chip's data-out line) is used. */
 SPIFNS_WIRE_CONST(uint8_t, STATUS_MISO, 0x40)
+
+/* The chip's command bytes (before the configurable command bits are OR-ed in). A chip
+ * answers the 16 clocks after a read command's address with the echo below. */
+SPIFNS_WIRE_CONST(uint8_t, CHIP_CMD_WRITE, 0x02)
+SPIFNS_WIRE_CONST(uint8_t, CHIP_CMD_READ, 0x03)
+static inline uint16_t chip_read_echo(uint8_t command, uint16_t address)
+{
+    return (uint16_t)((command << 8) | (address >> 8));
+}
+
+/* SPICLOCK of a shift period of 1; clock = CLOCK_FACTOR / period both ways. */
+#ifdef __cplusplus
+constexpr double CLOCK_FACTOR = 172.41;
+#else
+#define CLOCK_FACTOR 172.41
+#endif
+
+/* Port n's device: SPIFNS_DEVICE_PREFIX followed by n in decimal, no leading zeros. */
+#define SPIFNS_DEVICE_PREFIX "\\\\.\\TORVEX"
+
+/* Port numbers.
+ * PORT_MAX: the highest port number any back end serves: the driver's Ports value is a 32-bit
+ *   mask with bit n for port n, so ports run from 1 to 31; the simulated drivers, the Linux and
+ *   USB back ends and spitool --port keep to the same range.
+ * PORT_ENUM_FIRST to PORT_ENUM_LAST: what spifns_enumerate_ports probes after its unprobed first
+ *   entry; hosts know this range, so ports above 16 can be selected but are never listed. */
+SPIFNS_WIRE_CONST(int32_t, PORT_MIN, 1)
+SPIFNS_WIRE_CONST(int32_t, PORT_MAX, 31)
+SPIFNS_WIRE_CONST(int32_t, PORT_ENUM_FIRST, 2)
+SPIFNS_WIRE_CONST(int32_t, PORT_ENUM_LAST, 16)
 
 /* The one-byte write a port device accepts right after its open. */
 SPIFNS_WIRE_CONST(uint8_t, OPEN_PROBE_BYTE, 0xCB)

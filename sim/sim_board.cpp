@@ -32,6 +32,20 @@ enum : uint8_t {
 
 constexpr uint32_t HEADER_BITS = 24;
 
+// A chip tells reads from writes by the low two bits of the command byte;
+// the configurable command bits above them do not matter to it.
+uint8_t command_mode(uint8_t command)
+{
+    switch (command & 3) {
+    case CHIP_CMD_READ:
+        return MODE_READ;
+    case CHIP_CMD_WRITE:
+        return MODE_WRITE;
+    default:
+        return MODE_IGNORE;
+    }
+}
+
 uint8_t decode_selection(uint8_t wiring, uint8_t out)
 {
     if (wiring == SIM_WIRING_LOOPBACK)
@@ -126,9 +140,9 @@ void rising_edge(sim_board *b, sim_chip *c, uint8_t out)
             c->command = (uint8_t)c->shift_in;
             if (e)
                 e->command = c->command;
-            if ((c->command & 3) == 3)
+            if (command_mode(c->command) == MODE_READ)
                 b->stats.read_transactions++;
-            else if ((c->command & 3) == 2)
+            else if (command_mode(c->command) == MODE_WRITE)
                 b->stats.write_transactions++;
         } else if (c->bit_index == HEADER_BITS) {
             c->address = (uint16_t)c->shift_in;
@@ -137,12 +151,7 @@ void rising_edge(sim_board *b, sim_chip *c, uint8_t out)
             c->word_bits = 0;
             if (e)
                 e->address = c->address;
-            if ((c->command & 3) == 3)
-                c->mode = MODE_READ;
-            else if ((c->command & 3) == 2)
-                c->mode = MODE_WRITE;
-            else
-                c->mode = MODE_IGNORE;
+            c->mode = command_mode(c->command);
         }
         return;
     }
@@ -171,7 +180,7 @@ void falling_edge(sim_board *b, sim_chip *c)
     }
     if (c->word_bits == 0) {
         if (!c->echo_done) {
-            uint16_t echo = (uint16_t)((c->command << 8) | (c->address >> 8));
+            uint16_t echo = chip_read_echo(c->command, c->address);
             if (c->faults & SIM_FAULT_BAD_ECHO)
                 echo ^= 1;
             c->shift_out = echo;
@@ -227,7 +236,7 @@ void sim_board_init(sim_board *board, uint8_t wiring)
         bytes[i] = 0;
     board->wiring = wiring;
     board->idle_level = 1;
-    board->last_out = 0x10;
+    board->last_out = LINE_BYTE_AT_LOAD;
     board->sel = decode_selection(wiring, board->last_out);
     for (uint32_t i = 0; i < SIM_MAX_CHIPS; i++)
         reset_decoder(&board->chips[i]);

@@ -10,7 +10,7 @@
 #include "spifns_wire.h"
 
 constexpr link_context link_state_initial = {
-    .line_byte = LINE_AUX,
+    .line_byte = LINE_BYTE_AT_LOAD,
     .shift_period = 1,
     .port_number = 1,
     .port_handle = nullptr,

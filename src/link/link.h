@@ -11,10 +11,6 @@
 // bytes for shifts of up to 31 bits, still fit in 32 bits.
 constexpr uint32_t SHIFT_PERIOD_MAX = 0xFFFFFFFFu / ((31 + 4) * 2);
 
-// Ports probed by the enumeration after the unprobed first entry.
-constexpr int ENUM_FIRST_PROBED_PORT = 2;
-constexpr int ENUM_LAST_PORT = 16;
-
 os_handle open_port_device(int32_t port);
 void close_port();
 bool select_port(int32_t port);

@@ -11,13 +11,11 @@ os_handle open_port_device(int32_t port)
     if (os_platform_id() != PLATFORM_NT)
         return nullptr;
 
-    char path[32];
-    snprintf(path, sizeof path, "\\\\.\\TORVEX%d", static_cast<int>(port));
-    os_handle device = os_open_device(path);
+    os_handle device = os_port_open(port);
     if (device == nullptr)
         return nullptr;
-    if (!os_write_byte(device, OPEN_PROBE_BYTE)) {
-        os_close_device(device);
+    if (!os_port_write_byte(device, OPEN_PROBE_BYTE)) {
+        os_port_close(device);
         return nullptr;
     }
     return device;
@@ -27,7 +25,7 @@ void close_port()
 {
     if (link_state.port_handle == nullptr)
         return;
-    os_close_device(link_state.port_handle);
+    os_port_close(link_state.port_handle);
     link_state.port_handle = nullptr;
     link_state.port_number = 0;
 }
@@ -66,11 +64,11 @@ extern "C" SPIFNS_API void SPIFNS_CALL spifns_enumerate_ports(port_enum_fn callb
         return;
 
     callback(link_state.port_number, "LPT1", context);
-    for (int port = ENUM_FIRST_PROBED_PORT; port <= ENUM_LAST_PORT; port++) {
+    for (int port = PORT_ENUM_FIRST; port <= PORT_ENUM_LAST; port++) {
         os_handle probe = open_port_device(port);
         if (probe == nullptr)
             continue;
-        os_close_device(probe);
+        os_port_close(probe);
         char name[16];
         snprintf(name, sizeof name, "LPT%d", port);
         callback(port, name, context);

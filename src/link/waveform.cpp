@@ -108,7 +108,7 @@ bool shift_bits(uint32_t value, uint32_t bit_count, uint32_t *sampled, bool end_
     }
 
     const uint32_t used = static_cast<uint32_t>(at - out);
-    if (!os_port_control(link_state.port_handle, out, samples, used)) {
+    if (!os_port_play(link_state.port_handle, out, samples, used)) {
         record_error(ERR_IOCTL, "IOCTL failed");
         os_free(samples);
         os_free(out);

@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-// Ties SPICLOCK to the shift period: clock = CLOCK_FACTOR / period.
-constexpr double CLOCK_FACTOR = 172.41;
+#include "spifns_wire.h" // CLOCK_FACTOR ties SPICLOCK to the shift period
 
 int set_variable(const char *name, const char *value);
 

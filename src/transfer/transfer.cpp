@@ -6,8 +6,6 @@
 #include "frame/frame.h"
 #include "link/link.h"
 
-enum : uint8_t { CMD_WRITE = 0x02, CMD_READ = 0x03 };
-
 // Dump line formats by word count; counts of 9 and more share the last.
 static const char *const dump_formats[10] = {
     "%04X     %c ????\n",
@@ -51,7 +49,7 @@ int write_words(uint16_t address, uint16_t count, const uint16_t *words)
     trace_transfer(address, 'w', count, words);
     if (!cs_pulse())
         return 1;
-    const uint32_t command = static_cast<uint32_t>(link_state.write_cmd_bits | CMD_WRITE) & 0xFF;
+    const uint32_t command = static_cast<uint32_t>(link_state.write_cmd_bits | CHIP_CMD_WRITE) & 0xFF;
     if (!shift_bits(command, 8, nullptr, false))
         return 1;
     if (!shift_bits(address, 16, nullptr, false))
@@ -64,7 +62,7 @@ int write_words(uint16_t address, uint16_t count, const uint16_t *words)
 
 bool read_command(uint16_t address)
 {
-    const uint32_t command = static_cast<uint32_t>(link_state.read_cmd_bits | CMD_READ) & 0xFF;
+    const uint32_t command = static_cast<uint32_t>(link_state.read_cmd_bits | CHIP_CMD_READ) & 0xFF;
     if (!shift_bits(command, 8, nullptr, false))
         return false;
     if (!shift_bits(address, 16, nullptr, false))
@@ -72,7 +70,7 @@ bool read_command(uint16_t address)
     uint32_t echo = 0;
     if (!shift_bits(0, 16, &echo, false))
         return false;
-    if ((echo & 0xFFFF) == ((command << 8) | (address >> 8)))
+    if ((echo & 0xFFFF) == chip_read_echo(static_cast<uint8_t>(command), address))
         return true;
     trace_transfer(address, 'r', 0, nullptr);
     record_error(ERR_READ, "Unable to read");

@@ -6,6 +6,7 @@
 
 #include "frame/frame.h"
 #include "link/link.h"
+#include "os/sim_hooks.h"
 #include "simport.h"
 
 // No port open and the link state as loaded; simulated drivers stay attached.

@@ -29,7 +29,7 @@ HANDLE open_path(const char *path)
 HANDLE open_port(int n)
 {
     char path[32];
-    std::snprintf(path, sizeof path, "\\\\.\\TORVEX%d", n);
+    std::snprintf(path, sizeof path, SPIFNS_DEVICE_PREFIX "%d", n);
     return open_path(path);
 }
 

@@ -2,7 +2,6 @@
 // spitool's commands; tables.cpp lists them with their help texts.
 #include <algorithm>
 #include <cstdio>
-#include <utility>
 #include <vector>
 
 #include "fileio.h"
@@ -16,9 +15,9 @@ namespace spitool {
 
 namespace {
 
-void SPIFNS_CALL port_sink(int number, const char *name, void *context)
+void SPIFNS_CALL print_port(int number, const char *name, void *)
 {
-    static_cast<std::vector<std::pair<int, std::string>> *>(context)->emplace_back(number, name ? name : "");
+    std::printf("%d %s\n", number, name ? name : "");
 }
 
 // A count of at least one word, from address on.
@@ -42,7 +41,8 @@ std::string need_variable(const Session &s, const std::string &text)
 // compares. Throws Failure naming the first word that differs.
 void write_words(Session &s, uint16_t address, std::vector<uint16_t> &words, const std::string &what)
 {
-    if (const std::string e = s.transfer(SEQ_WRITE, address, words.data(), words.size(), what.c_str()); !e.empty())
+    const std::string e = s.transfer(SEQ_WRITE, address, words.data(), words.size(), what.c_str());
+    if (!e.empty())
         throw Failure(what + " failed: " + e);
     if (!s.opt.verify)
         return;
@@ -57,16 +57,12 @@ void write_words(Session &s, uint16_t address, std::vector<uint16_t> &words, con
 
 } // namespace
 
-int cmd_ports(Session &s)
+void cmd_ports(Session &s)
 {
-    std::vector<std::pair<int, std::string>> ports;
-    s.lib.enumerate_ports(&port_sink, &ports);
-    for (const auto &[number, name] : ports)
-        std::printf("%d %s\n", number, name.c_str());
-    return 0;
+    s.lib.enumerate_ports(&print_port, nullptr);
 }
 
-int cmd_vars(Session &s)
+void cmd_vars(Session &s)
 {
     const var_entry *list = nullptr;
     int count = 0;
@@ -75,23 +71,22 @@ int cmd_vars(Session &s)
     for (int i = 0; list && i < count; i++) {
         const var_entry &v = list[i];
         const std::string value = s.getvar(v.name ? v.name : "");
-        std::printf("%-16s %-8s 0x%-4X %s\n", v.name ? v.name : "?", v.default_text ? v.default_text : "", v.flags,
+        std::printf("%-16s %-8s 0x%-4X %s\n", v.name ? v.name : "?", v.default_text ? v.default_text : "",
+                    v.flags,
                     value.empty() ? "(write-only)" : value.c_str());
     }
-    return 0;
 }
 
-int cmd_get(Session &s)
+void cmd_get(Session &s)
 {
     const std::string name = need_variable(s, s.opt.args[0]);
     const std::string value = s.getvar(name);
     if (value.empty())
         throw UsageError(name + " can be set but not read back");
     std::printf("%s\n", value.c_str());
-    return 0;
 }
 
-int cmd_set(Session &s)
+void cmd_set(Session &s)
 {
     const std::string name = need_variable(s, s.opt.args[0]), &text = s.opt.args[1];
     // The library reads a clock that is not a number as 0 and only refuses it.
@@ -101,10 +96,9 @@ int cmd_set(Session &s)
     s.set_variable(name, text, "set " + name + " failed");
     const std::string value = s.getvar(name);
     std::printf("%s = %s\n", name.c_str(), (value.empty() ? text : value).c_str());
-    return 0;
 }
 
-int cmd_read(Session &s)
+void cmd_read(Session &s)
 {
     const uint16_t address = need_address(s.opt.args[0]);
     const uint32_t count = s.opt.args.size() > 1 ? count_arg(s.opt.args[1], address) : 1;
@@ -114,10 +108,9 @@ int cmd_read(Session &s)
     std::fputs(hex_dump(address, words.data(), done).c_str(), stdout);
     if (!error.empty())
         throw Failure("read failed: " + error);
-    return 0;
 }
 
-int cmd_write(Session &s)
+void cmd_write(Session &s)
 {
     const uint16_t address = need_address(s.opt.args[0]);
     std::vector<uint16_t> words;
@@ -126,10 +119,9 @@ int cmd_write(Session &s)
     need_fits(address, static_cast<uint32_t>(words.size()));
     write_words(s, address, words, "write");
     std::printf("wrote %zu word%s at %s\n", words.size(), words.size() == 1 ? "" : "s", hex16(address).c_str());
-    return 0;
 }
 
-int cmd_dump(Session &s)
+void cmd_dump(Session &s)
 {
     const uint16_t address = need_address(s.opt.args[0]);
     const uint32_t count = count_arg(s.opt.args[1], address);
@@ -139,12 +131,11 @@ int cmd_dump(Session &s)
         throw Failure("dump failed: " + e + "; " + path + " not written");
     write_word_file(path, s.opt.format, address, words);
     // With the words on standard output, the report goes to standard error.
-    std::fprintf(is_stdio(path) ? stderr : stdout, "dumped %u words from %s to %s\n", count, hex16(address).c_str(),
-                 is_stdio(path) ? "standard output" : path.c_str());
-    return 0;
+    std::fprintf(is_stdio(path) ? stderr : stdout, "dumped %u words from %s to %s\n", count,
+                 hex16(address).c_str(), is_stdio(path) ? "standard output" : path.c_str());
 }
 
-int cmd_load(Session &s)
+void cmd_load(Session &s)
 {
     const uint16_t address = need_address(s.opt.args[0]);
     const std::string &path = s.opt.args[1], name = is_stdio(path) ? "stdin" : path;
@@ -157,15 +148,14 @@ int cmd_load(Session &s)
     write_words(s, address, words, "load");
     std::printf("loaded %zu words from %s to %s%s\n", words.size(), name.c_str(), hex16(address).c_str(),
                 s.opt.verify ? " (verified)" : "");
-    return 0;
 }
 
-int cmd_probe(Session &s)
+void cmd_probe(Session &s)
 {
     ErrorState before = s.error_state();
     const int r = s.lib.xap_stopped();
     if (r < 0 || r > 1)
-        s.fail("probe failed", before);
+        throw Failure("probe failed: " + s.why(before));
     if (r == 0) {
         // A line that nothing drives can read as "running": only a chip that
         // answers the read echo is taken for one.
@@ -173,25 +163,24 @@ int cmd_probe(Session &s)
         echo.command = SEQ_READ;
         before = s.error_state();
         if (s.lib.sequence(&echo, 1) != 0)
-            s.fail("probe failed: no chip answers its read echo", before);
+            throw Failure("probe failed: no chip answers its read echo: " + s.why(before));
     }
     std::printf("%s\n", r ? "stopped" : "running");
-    return 0;
 }
 
-int cmd_slower(Session &s)
+void cmd_slower(Session &s)
 {
     const uint32_t n = s.opt.args.empty() ? 1 : need_unsigned(s.opt.args[0], 100, "count");
     for (uint32_t i = 0; i < n; i++)
         s.lib.command("SPISLOWER");
-    std::printf("SPISHIFTPERIOD %s, SPICLOCK %s\n", s.getvar("SPISHIFTPERIOD").c_str(), s.getvar("SPICLOCK").c_str());
-    return 0;
+    std::printf("SPISHIFTPERIOD %s, SPICLOCK %s\n", s.getvar("SPISHIFTPERIOD").c_str(),
+                s.getvar("SPICLOCK").c_str());
 }
 
 // The clock values the library can reach: it keeps a whole shift period and
 // shows SPICLOCK as CLOCK_FACTOR / period, so each value comes from the
 // library.
-int cmd_clocks(Session &s)
+void cmd_clocks(Session &s)
 {
     const uint32_t max = s.opt.args.empty() ? 16 : need_unsigned(s.opt.args[0], 1000, "count");
     const std::string current = s.getvar("SPISHIFTPERIOD");
@@ -200,22 +189,21 @@ int cmd_clocks(Session &s)
     for (uint32_t p = 1; p <= max; p++) {
         const std::string period = std::to_string(p);
         s.set_variable("SPISHIFTPERIOD", period, "set SPISHIFTPERIOD failed");
-        std::printf("%-7s %s%s\n", period.c_str(), s.getvar("SPICLOCK").c_str(), period == current ? mark.c_str() : "");
+        std::printf("%-7s %s%s\n", period.c_str(), s.getvar("SPICLOCK").c_str(),
+                    period == current ? mark.c_str() : "");
     }
     s.set_variable("SPISHIFTPERIOD", current, "set SPISHIFTPERIOD failed");
-    return 0;
 }
 
-int cmd_run(Session &s)
+void cmd_run(Session &s)
 {
     const ScriptHooks hooks{[&](const std::string &name) { return !s.variable_name(name).empty(); },
                             [&](const seq_record &r) { return s.run_record(r); }};
     size_t statements = 0;
     const std::string &path = s.opt.args[0];
     if (const size_t failed = run_script(path, hooks, &statements))
-        throw Failure("run " + (is_stdio(path) ? std::string("stdin") : path) + " failed: " + std::to_string(failed) +
-                      " of " + std::to_string(statements) + " statements failed");
-    return 0;
+        throw Failure(strprintf("run %s failed: %zu of %zu statements failed",
+                                is_stdio(path) ? "stdin" : path.c_str(), failed, statements));
 }
 
 } // namespace spitool

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
+#include <iterator>
 
 #include "spifns_wire.h"
 #include "tables.h"
@@ -44,12 +44,6 @@ std::string roff_text(const std::string &text)
     return out + (table ? ".fi\n" : "");
 }
 
-// The option's forms: "-P --port" (with sep " "), or "--mux".
-std::string forms(const OptionSpec &o, const char *sep = " ")
-{
-    return (o.id < 256 ? std::string("-") + char(o.id) + sep : "") + o.name;
-}
-
 // "a b c".
 std::string words(const std::vector<Name> &names)
 {
@@ -66,8 +60,8 @@ std::map<std::string, std::string> man_page()
         commands += ".TP\n\\fB" + std::string(c.name) + "\\fR " + roff(c.usage) + "\n" + roff_text(c.details);
     for (const OptionSpec &o : OPTIONS)
         if (available(o))
-            options += ".TP\n\\fB" + roff(forms(o, ", ")) + "\\fR" + (o.value ? " \\fI" + roff(o.value) + "\\fR" : "") +
-                       "\n" + roff_text(o.help);
+            options += ".TP\n\\fB" + roff(forms(o, ", ")) + "\\fR" +
+                       (o.value ? " \\fI" + roff(o.value) + "\\fR" : "") + "\n" + roff_text(o.help);
     for (int period = 1; period <= 4; period++)
         clocks += strprintf("%g, ", CLOCK_FACTOR / period);
     return {{"@COMMANDS@", commands}, {"@OPTIONS@", options}, {"@CLOCK_FACTOR@", strprintf("%g", CLOCK_FACTOR)},
@@ -86,9 +80,9 @@ std::map<std::string, std::string> completion()
         const std::string value = o.value ? o.value : "";
         if (!available(o))
             continue;
-        options += " " + forms(o);
-        valued += value.empty() ? "" : " " + forms(o);
-        files += value == "FILE" || value == "PATH" ? " " + forms(o) : "";
+        options += " " + forms(o, " ");
+        valued += value.empty() ? "" : " " + forms(o, " ");
+        files += value == "FILE" || value == "PATH" ? " " + forms(o, " ") : "";
         if (o.choices)
             choices += "        " + forms(o, " | ") + ") choices=\"" + words(*o.choices) + "\" ;;\n";
     }
@@ -106,18 +100,15 @@ int main(int argc, char **argv)
         std::cerr << "usage: spitool_docgen man|completion TEMPLATE VERSION OUTPUT\n";
         return 2;
     }
-    std::stringstream in;
-    in << std::ifstream(argv[2]).rdbuf();
-    std::string text = in.str();
+    std::ifstream in(argv[2]);
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::map<std::string, std::string> fields = kind == "man" ? man_page() : completion();
     fields["@VERSION@"] = argv[3];
     for (const auto &[key, value] : fields)
         for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
             text.replace(at, key.size(), value);
     std::ofstream out(argv[4], std::ios::binary);
-    out << text;
-    out.close();
-    if (text.empty() || !out) {
+    if (text.empty() || !(out << text).flush()) {
         std::cerr << "spitool_docgen: cannot make " << argv[4] << " from " << argv[2] << "\n";
         return 1;
     }

@@ -16,6 +16,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #define fsync _commit
 #define O_CLOEXEC 0
 #else
@@ -34,15 +35,44 @@ std::string errno_text(int e = errno)
     return std::strerror(e ? e : EIO);
 }
 
+#ifdef _WIN32
+// std::filesystem reads narrow names as UTF-8 on Windows; the tool's names
+// are in the ANSI code page, as fopen and the A functions take them.
+fs::path native(const std::string &name)
+{
+    std::wstring wide(name.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, name.data(), int(name.size()), wide.data(), int(wide.size())));
+    return wide;
+}
+
+std::string narrow(const fs::path &p)
+{
+    const std::wstring &w = p.native();
+    std::string name(w.size() * 4, '\0');
+    name.resize(WideCharToMultiByte(CP_ACP, 0, w.data(), int(w.size()), name.data(), int(name.size()), 0, 0));
+    return name;
+}
+#else
+fs::path native(const std::string &name)
+{
+    return name;
+}
+
+std::string narrow(const fs::path &p)
+{
+    return p.string();
+}
+#endif
+
 // The file path stands for: symbolic links followed to the file they end
 // at, also one that does not exist yet (it is created there).
-fs::path link_target(const std::string &path)
+std::string link_target(const std::string &path)
 {
-    fs::path p = path;
+    fs::path p = native(path);
     std::error_code ec;
     for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(p, ec)); hops++)
         p = p.parent_path() / fs::read_symlink(p, ec); // an absolute target replaces the directory
-    return p;
+    return narrow(p);
 }
 
 } // namespace
@@ -60,9 +90,9 @@ void OutputFile::open(const std::string &path)
         file_ = stdout;
         return;
     }
-    target_ = link_target(path).string();
+    target_ = link_target(path);
     std::error_code ec;
-    const fs::file_status st = fs::status(target_, ec);
+    const fs::file_status st = fs::status(native(target_), ec);
     existed_ = fs::exists(st);
     if (existed_ && !fs::is_regular_file(st) && !fs::is_directory(st)) {
         // A device or pipe cannot be replaced: it is written in place.
@@ -95,7 +125,7 @@ void OutputFile::open(const std::string &path)
         throw Failure("cannot create " + path + ": " + why);
     }
     if (existed_) // the permissions of the file it replaces
-        fs::permissions(temp_, st.permissions(), ec);
+        fs::permissions(native(temp_), st.permissions(), ec);
 }
 
 void OutputFile::write(const std::string &s)
@@ -121,7 +151,7 @@ void OutputFile::commit()
         step(std::fclose(f) == 0);
     if (why.empty() && !temp_.empty()) {
         std::error_code ec;
-        fs::rename(temp_, target_, ec);
+        fs::rename(native(temp_), native(target_), ec);
         why = ec ? ec.message() : "";
 #ifndef _WIN32
         // Make the new name durable as well: sync the directory.
@@ -137,7 +167,8 @@ void OutputFile::commit()
         temp_.clear();
         return;
     }
-    const std::string kept = temp_.empty() ? "" : existed_ ? " (the old file is unchanged)" : " (no file written)";
+    const std::string kept = temp_.empty() ? "" : existed_ ? " (the old file is unchanged)"
+                                                           : " (no file written)";
     discard();
     throw Failure("cannot write " + (is_stdio(path_) ? "to standard output" : path_) + ": " + why + kept);
 }
@@ -183,10 +214,11 @@ InputFile::~InputFile()
         std::fclose(file_);
 }
 
-bool InputFile::read_upto(std::string *data, size_t limit)
+bool InputFile::read(std::string *data, size_t limit, const char *what)
 {
+    const bool by_size = what && size_ > static_cast<long long>(limit);
     // At most one byte past the limit: an endless input stops there.
-    for (size_t n = 1; n > 0 && data->size() <= limit;) {
+    for (size_t n = 1; n > 0 && data->size() <= limit && !by_size;) {
         const size_t at = data->size();
         data->resize(std::min<size_t>(at + 65536, limit + 1));
         n = std::fread(data->data() + at, 1, data->size() - at, file_);
@@ -194,16 +226,11 @@ bool InputFile::read_upto(std::string *data, size_t limit)
     }
     if (std::ferror(file_))
         throw UsageError("cannot read " + name_ + ": " + errno_text());
-    return data->size() <= limit;
-}
-
-void InputFile::read_all(std::string *data, size_t limit, const std::string &what)
-{
-    const bool by_size = size_ > static_cast<long long>(limit);
-    if (by_size || !read_upto(data, limit))
+    if (what && (by_size || data->size() > limit))
         throw UsageError(name_ + " is too large for " + what + " (" +
                          (by_size ? std::to_string(size_) : "more than " + std::to_string(limit)) +
                          " bytes; at most " + std::to_string(limit) + ")");
+    return data->size() <= limit;
 }
 
 // ---------------------------------------------------------------- identity
@@ -214,7 +241,7 @@ void check_distinct_outputs(const std::vector<std::pair<std::string, std::string
     // The file an output replaces; empty for standard output and devices,
     // which any number of outputs may share.
     auto file = [&](const std::string &path) {
-        const fs::path p = path.empty() || is_stdio(path) ? fs::path() : link_target(path);
+        const fs::path p = path.empty() || is_stdio(path) ? fs::path() : native(link_target(path));
         return fs::exists(p, ec) && !fs::is_regular_file(p, ec) ? fs::path() : p;
     };
     // Where no file is there yet: the absolute path with "." and ".." taken

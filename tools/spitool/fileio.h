@@ -68,14 +68,12 @@ public:
 
     // "stdin" for "-", else the path: for messages.
     const std::string &name() const { return name_; }
-    // Appends to *data until the end of the input or until *data holds more
-    // than limit bytes (then at most limit + 1). Returns false in the second
-    // case. Throws UsageError on a read error.
-    bool read_upto(std::string *data, size_t limit);
-    // Appends the rest of the input to *data; refuses with a UsageError
-    // naming what it was read for when *data would pass limit bytes (a
-    // regular file by its size, before it is read).
-    void read_all(std::string *data, size_t limit, const std::string &what);
+    // Appends to *data until the end of the input, or until *data holds more
+    // than limit bytes (then at most limit + 1) and returns false. With what,
+    // that input is refused instead, a UsageError naming what it was read
+    // for (a regular file by its size, before it is read). Throws UsageError
+    // on a read error.
+    bool read(std::string *data, size_t limit, const char *what = nullptr);
 
 private:
     std::FILE *file_;

@@ -44,8 +44,8 @@ LoopbackResult diagnose_loopback(const uint8_t *out, const uint8_t *status, size
 std::string describe_loopback(const LoopbackResult &r);
 
 // spitool loopback: plays the pattern on --port's device (on the simulated
-// board with --sim), prints the line and returns 0 only when bit 6 follows
-// D6; throws Failure for a failed check or an unusable port.
-int cmd_loopback(Session &s);
+// board with --sim) and prints the line when bit 6 follows D6; throws
+// Failure for a failed check or an unusable port.
+void cmd_loopback(Session &s);
 
 } // namespace spitool

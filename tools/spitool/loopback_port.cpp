@@ -4,6 +4,7 @@
 // status bytes. On Windows that is port n's device, opened as the library
 // opens it; natively, the simulated board of --sim.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "loopback.h"
 #include "session.h"
 #include "spifns_wire.h"
+#include "text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -23,32 +25,25 @@ namespace spitool {
 namespace {
 
 #ifdef _WIN32
-struct Device {
-    HANDLE h = INVALID_HANDLE_VALUE;
-    ~Device()
-    {
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-};
-
 // The device opens exclusively: the session has not selected this port.
 std::vector<uint8_t> play(const Options &o, const std::vector<uint8_t> &out)
 {
     const std::string port = "port " + std::to_string(o.port.value_or(1));
     const std::string path = SPIFNS_DEVICE_PREFIX + std::to_string(o.port.value_or(1));
-    Device d;
-    d.h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (d.h == INVALID_HANDLE_VALUE) {
+    const HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
         const DWORD e = GetLastError();
         const std::string why = e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION
                                     ? "is another program using the port?"
                                     : "is the port driver installed and started? (sc query torvex)";
-        throw Failure("loopback: cannot open " + port + " (" + path + ", error " + std::to_string(e) + "); " + why);
+        throw Failure("loopback: cannot open " + port + " (" + path + ", error " + std::to_string(e) + "); " +
+                      why);
     }
+    const std::unique_ptr<void, BOOL(WINAPI *)(HANDLE)> device(h, CloseHandle);
     const uint8_t probe = OPEN_PROBE_BYTE;
     DWORD written = 0;
-    if (!WriteFile(d.h, &probe, 1, &written, nullptr)) {
+    if (!WriteFile(h, &probe, 1, &written, nullptr)) {
         const DWORD e = GetLastError();
         // The driver refuses the probe byte as a bad request while another
         // handle has armed the port, as "not ready" when it cannot arm it.
@@ -61,10 +56,10 @@ std::vector<uint8_t> play(const Options &o, const std::vector<uint8_t> &out)
     }
     std::vector<uint8_t> status(out.size());
     DWORD returned = 0;
-    if (!DeviceIoControl(d.h, PLAY_CONTROL_CODE, const_cast<uint8_t *>(out.data()), static_cast<DWORD>(out.size()),
-                         status.data(), static_cast<DWORD>(status.size()), &returned, nullptr))
-        throw Failure("loopback: the play request on " + port + " failed (error " + std::to_string(GetLastError()) +
-                      ")");
+    if (!DeviceIoControl(h, PLAY_CONTROL_CODE, const_cast<uint8_t *>(out.data()), DWORD(out.size()),
+                         status.data(), DWORD(status.size()), &returned, nullptr))
+        throw Failure(strprintf("loopback: the play request on %s failed (error %lu)", port.c_str(),
+                                static_cast<unsigned long>(GetLastError())));
     if (returned != out.size())
         throw Failure("loopback: the play request on " + port + " returned " + std::to_string(returned) +
                       " status bytes for " + std::to_string(out.size()));
@@ -86,7 +81,7 @@ std::vector<uint8_t> play(const Options &o, const std::vector<uint8_t> &out)
 
 } // namespace
 
-int cmd_loopback(Session &s)
+void cmd_loopback(Session &s)
 {
     const std::vector<uint8_t> out = loopback_pattern();
     const std::vector<uint8_t> status = play(s.opt, out);
@@ -95,7 +90,6 @@ int cmd_loopback(Session &s)
     if (r.kind != LoopbackResult::Ok)
         throw Failure(line);
     std::printf("%s\n", line.c_str());
-    return 0;
 }
 
 } // namespace spitool

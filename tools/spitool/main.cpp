@@ -58,7 +58,7 @@ int run_tool(int argc, char **argv)
         std::printf("spitool %s\n", SPITOOL_VERSION);
     SpiLib lib(o.library.empty() ? default_library_path() : o.library);
     if (o.version) {
-        std::printf("library %s (interface 0x%X)\n", lib.path.c_str(), static_cast<unsigned>(lib.get_version()));
+        std::printf("library %s (interface 0x%X)\n", lib.path.c_str(), unsigned(lib.get_version()));
         return 0;
     }
     if (!cmd)
@@ -83,12 +83,11 @@ int run_tool(int argc, char **argv)
         sim.start(lib, o.sim);
     }
 #endif
-    int status = 0;
     std::vector<std::string> failures; // the command's, then each file's that could not be saved
     bool usage = false;
     try {
         session.open(cmd->port);
-        status = cmd->run(session);
+        cmd->run(session);
     } catch (const UsageError &e) {
         failures.push_back(e.what());
         usage = true;
@@ -98,21 +97,13 @@ int run_tool(int argc, char **argv)
     std::fflush(stdout);
     session.close();
 #if SPITOOL_HAVE_SIM
-    const SimHost::Saved saved = sim.finish();
-    if (!o.sim.vcd_file.empty() && saved.vcd_error.empty())
-        std::fprintf(stderr, "spitool: waveform written to %s\n", o.sim.vcd_file.c_str());
-    for (const std::string &e : {saved.vcd_error, saved.memory_error})
-        if (!e.empty())
-            failures.push_back(e);
+    for (const std::string &e : sim.finish())
+        failures.push_back(e);
 #endif
-    if (failures.empty())
-        return status;
-    // Each on its own line; the last one goes out as the run's error.
-    for (size_t i = 0; i + 1 < failures.size(); i++)
-        std::fprintf(stderr, "spitool: %s\n", failures[i].c_str());
-    if (usage)
-        throw UsageError(failures.back());
-    throw Failure(failures.back());
+    // Each on its own line, the command's first.
+    for (const std::string &f : failures)
+        std::fprintf(stderr, "spitool: %s\n", f.c_str());
+    return failures.empty() ? 0 : usage ? 2 : 1;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
 
 #include "spifns_wire.h"
 #include "text.h"
@@ -23,9 +24,8 @@ int32_t integer(const std::string &name, const std::string &value, int32_t min, 
 // The value of one of the option's choices; shown: the option's whole value.
 uint32_t choice(const OptionSpec &o, const std::string &name, const std::string &shown)
 {
-    for (const Name &n : *o.choices)
-        if (name == n.name)
-            return n.value;
+    if (const Name *n = find_named(*o.choices, name))
+        return n->value;
     throw UsageError(std::string("bad ") + o.name + " '" + shown + "' (" + choice_list(*o.choices) + ")");
 }
 
@@ -63,7 +63,8 @@ void apply(Options &o, const OptionSpec &row, const std::string &value)
         const size_t colon = value.find(':');
         uint32_t chip = 0;
         if (colon != std::string::npos && !parse_unsigned(value.substr(0, colon), SIM_MAX_CHIPS - 1, &chip))
-            throw UsageError(strprintf("bad chip in --sim-fault '%s' (0 to %u)", value.c_str(), SIM_MAX_CHIPS - 1));
+            throw UsageError(
+                strprintf("bad chip in --sim-fault '%s' (0 to %u)", value.c_str(), SIM_MAX_CHIPS - 1));
         o.sim.faults.emplace_back(chip, choice(row, value.substr(colon + 1), value));
         break;
     }
@@ -76,17 +77,12 @@ void apply(Options &o, const OptionSpec &row, const std::string &value)
 }
 
 // What users of other programmer tools may type, and what it is here.
-const char *habit_hint(char letter)
-{
-    switch (letter) {
-    case 'p': return " (the port is -P N)";
-    case 'c': return " (the clock is -k VALUE; a chip is --chip N)";
-    case 'v': return " (trace is -d, version -R; verifying is the default)";
-    case 'V': return " (version is -R, trace -d; -M skips the verification)";
-    case 'n': return " (-M skips the verification)";
-    default: return "";
-    }
-}
+const std::map<char, std::string> HABITS = {
+    {'p', " (the port is -P N)"},
+    {'c', " (the clock is -k VALUE; a chip is --chip N)"},
+    {'v', " (trace is -d, version -R; verifying is the default)"},
+    {'V', " (version is -R, trace -d; -M skips the verification)"},
+    {'n', " (-M skips the verification)"}};
 
 } // namespace
 
@@ -122,7 +118,8 @@ Options parse_command_line(int argc, char **argv)
                 const auto row = std::find_if(OPTIONS.begin(), OPTIONS.end(),
                                               [&](const OptionSpec &o) { return o.id == a[k]; });
                 if (row == OPTIONS.end())
-                    throw UsageError(std::string("unknown option -") + a[k] + habit_hint(a[k]));
+                    throw UsageError(std::string("unknown option -") + a[k] +
+                                     (HABITS.count(a[k]) ? HABITS.at(a[k]) : ""));
                 std::string value;
                 if (row->value) {
                     value = k + 1 < a.size() ? a.substr(k + 1) : next_value(std::string("-") + a[k]);
@@ -159,7 +156,8 @@ void print_general_help()
     std::printf("\nOptions:\n");
     for (const OptionSpec &o : OPTIONS)
         if (available(o))
-            std::printf("  %-24s %s\n", option_head(o).c_str(), o.help.c_str());
+            std::printf("  %-24s %s\n", ((o.id < 256 ? "" : "    ") + forms(o, ", ") + (o.value ? " " : "") +
+                                          (o.value ? o.value : "")).c_str(), o.help.c_str());
     std::printf("\nNumbers are decimal or 0x-hexadecimal. Exit status: 0 success, 1 failure,\n"
                 "2 bad arguments.\n");
 }

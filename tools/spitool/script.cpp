@@ -12,36 +12,30 @@ namespace spitool {
 namespace {
 
 struct Statement {
-    enum Kind { Set, Read, Write } kind;
-    std::string name, value;      // Set: the variable name and the value text
-    uint16_t address = 0;         // Read, Write
-    uint32_t count = 0;           // Read: words to read; Write: words.size()
-    std::vector<uint16_t> words;  // Write: the words; Read: the buffer
+    int command = SEQ_SETVAR;
+    std::string name, value;     // set: the variable name and the value text
+    uint16_t address = 0;        // read, write
+    uint32_t count = 0;          // read: words to read; write: words.size()
+    std::vector<uint16_t> words; // write: the words; read: the buffer
+    std::string summary;         // "read 0x0030 2", "set SPIPORT 9": for messages
 
     // The statement as one sequence record, pointing into the statement; a
     // read's buffer is made here.
     seq_record record()
     {
         seq_record r{};
-        r.command = kind == Set ? SEQ_SETVAR : kind == Read ? SEQ_READ : SEQ_WRITE;
-        if (kind == Set) { // the name and value share their place with the transfer's fields
+        r.command = command;
+        if (command == SEQ_SETVAR) { // the name and value share their place with the transfer's fields
             r.name = name.c_str();
             r.value = value.c_str();
             return r;
         }
-        if (kind == Read)
+        if (command == SEQ_READ)
             words.assign(count, 0);
         r.address = address;
         r.word_count = static_cast<uint16_t>(count);
         r.words = words.empty() ? nullptr : words.data();
         return r;
-    }
-    // "read 0x0030 2", "write 0x0031 1", "set SPIPORT 9": for messages.
-    std::string summary() const
-    {
-        if (kind == Set)
-            return "set " + name + " " + value;
-        return (kind == Read ? "read " : "write ") + hex16(address) + " " + std::to_string(count);
     }
 };
 
@@ -55,7 +49,7 @@ bool parse(const Lines &lines, std::string line, const ScriptHooks &hooks, State
     if (w.empty())
         return false;
     try {
-        Statement s{};
+        Statement s;
         const std::string verb = lower(w[0]);
         if (line.find('\0') != std::string::npos) {
             throw UsageError("NUL byte in the line");
@@ -64,30 +58,27 @@ bool parse(const Lines &lines, std::string line, const ScriptHooks &hooks, State
                 throw UsageError("set needs a NAME and a VALUE");
             if (!hooks.known_variable(w[1]))
                 throw UsageError("unknown variable '" + w[1] + "'");
-            s.kind = Statement::Set;
             s.name = w[1];
             // The value is the rest of the line, inner spaces kept.
             s.value = line.substr(starts[2], starts.back() + w.back().size() - starts[2]);
-        } else if (verb == "read") {
-            if (w.size() < 2 || w.size() > 3)
-                throw UsageError("usage: read ADDR [COUNT]");
-            s.kind = Statement::Read;
-            s.address = need_address(w[1]);
-            s.count = w.size() == 3 ? need_unsigned(w[2], 0xFFFF, "count") : 1;
-        } else if (verb == "write") {
-            if (w.size() < 3)
-                throw UsageError("usage: write ADDR WORD...");
-            if (w.size() - 2 > 0xFFFF)
+            s.summary = "set " + s.name + " " + s.value;
+        } else if (verb == "read" || verb == "write") {
+            const bool read = verb == "read";
+            if (read ? w.size() < 2 || w.size() > 3 : w.size() < 3)
+                throw UsageError(read ? "usage: read ADDR [COUNT]" : "usage: write ADDR WORD...");
+            if (!read && w.size() - 2 > 0xFFFF)
                 throw UsageError("more than 65535 words in one write");
-            s.kind = Statement::Write;
+            s.command = read ? SEQ_READ : SEQ_WRITE;
             s.address = need_address(w[1]);
-            for (size_t i = 2; i < w.size(); i++)
+            for (size_t i = 2; !read && i < w.size(); i++)
                 s.words.push_back(need_word(w[i]));
-            s.count = static_cast<uint32_t>(s.words.size());
+            s.count = read ? (w.size() == 3 ? need_unsigned(w[2], 0xFFFF, "count") : 1)
+                           : static_cast<uint32_t>(s.words.size());
+            need_fits(s.address, s.count);
+            s.summary = verb + " " + hex16(s.address) + " " + std::to_string(s.count);
         } else {
             throw UsageError("unknown statement '" + w[0] + "' (set, read or write)");
         }
-        need_fits(s.address, s.count);
         *out = std::move(s);
         return true;
     } catch (const UsageError &e) {
@@ -100,13 +91,11 @@ bool parse(const Lines &lines, std::string line, const ScriptHooks &hooks, State
 size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements, size_t limit)
 {
     InputFile in(path);
-    std::string text;
-    in.read_all(&text, limit, "a script");
+    std::string text, line;
+    in.read(&text, limit, "a script");
     Statement st;
-    std::string line;
     for (Lines check(text, in.name()); check.next(&line);)
         parse(check, line, hooks, &st);
-
     size_t failed = 0;
     *statements = 0;
     for (Lines lines(text, in.name()); lines.next(&line);) {
@@ -114,16 +103,14 @@ size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *sta
             continue;
         ++*statements;
         const std::string error = hooks.run(st.record());
-        if (error.empty() && st.kind == Statement::Read)
+        if (error.empty() && st.command == SEQ_READ)
             std::fputs(hex_dump(st.address, st.words.data(), st.count).c_str(), stdout);
         std::fflush(stdout);
         if (!error.empty()) {
             failed++;
             std::fprintf(stderr, "spitool: %s:%zu: %s failed: %s\n", in.name().c_str(), lines.number(),
-                         st.summary().c_str(), error.c_str());
-            std::fflush(stderr);
+                         st.summary.c_str(), error.c_str());
         }
-        st.words = {}; // give back a large buffer at once
     }
     return failed;
 }

@@ -38,6 +38,7 @@ struct ScriptHooks {
 // Returns the number of statements that failed and sets *statements to the
 // number run. Throws UsageError, before any statement runs, for a bad
 // script and for one of more than limit bytes.
-size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements, size_t limit = TEXT_LIMIT);
+size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements,
+                  size_t limit = TEXT_LIMIT);
 
 } // namespace spitool

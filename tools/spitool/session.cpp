@@ -77,12 +77,8 @@ std::string Session::describe(const ErrorState &s)
 std::string Session::why(const ErrorState &before) const
 {
     const ErrorState now = error_state();
-    return now == before ? "the library recorded no new error (last error: " + describe(now) + ")" : describe(now);
-}
-
-void Session::fail(const std::string &what, const ErrorState &before) const
-{
-    throw Failure(what + ": " + why(before));
+    return now == before ? "the library recorded no new error (last error: " + describe(now) + ")"
+                         : describe(now);
 }
 
 std::string Session::run_record(const seq_record &r)
@@ -158,12 +154,11 @@ std::string Session::getvar(const std::string &name) const
 std::string Session::transfer(int command, uint32_t address, uint16_t *words, size_t n, const char *label,
                               size_t *done)
 {
-    using namespace std::chrono;
-    // A bar for more than one chunk: on request, or on a terminal.
+    // A bar for more than one chunk: on request, or on a terminal; redrawn
+    // after each chunk.
     const bool bar = n > opt.chunk && (opt.progress == 1 || (opt.progress == -1 && isatty(fileno(stderr))));
-    const auto start = steady_clock::now();
-    auto drawn = start;
-    size_t drawn_percent = SIZE_MAX, moved = 0;
+    const auto start = std::chrono::steady_clock::now();
+    size_t moved = 0;
     std::string error;
     while (moved < n) {
         const size_t part = std::min<size_t>(opt.chunk, n - moved);
@@ -176,20 +171,16 @@ std::string Session::transfer(int command, uint32_t address, uint16_t *words, si
         if (lib.sequence(&r, 1) != 0) {
             // A failed echo names its address already.
             const bool echo = error_state().code == ERR_READ && error_state().message == "Unable to read";
-            error = why(before) + (echo ? "" : strprintf(" in the transfer of %u words at 0x%04X", unsigned(part),
-                                                         unsigned(address + moved)));
+            error = why(before) + (echo ? "" : strprintf(" in the transfer of %zu words at 0x%04zX", part,
+                                                         address + moved));
             break;
         }
         moved += part;
-        // Redrawn at each new percent, and twice a second for the times.
-        const auto now = steady_clock::now();
-        if (bar && (moved * 100 / n != drawn_percent || now - drawn >= milliseconds(500))) {
-            draw_progress(label, uint32_t(moved), uint32_t(n), duration<double>(now - start).count());
-            drawn = now;
-            drawn_percent = moved * 100 / n;
-        }
+        if (bar)
+            draw_progress(label, uint32_t(moved), uint32_t(n),
+                          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
-    if (drawn_percent != SIZE_MAX) // the bar stays as it stopped
+    if (bar && moved > 0) // the bar stays as it stopped
         std::fputc('\n', stderr);
     if (done)
         *done = moved;

@@ -26,8 +26,6 @@ struct ErrorState {
 class Session {
 public:
     Session(const Options &o, SpiLib &l) : opt(o), lib(l) {}
-    Session(const Session &) = delete;
-    Session &operator=(const Session &) = delete;
 
     const Options &opt;
     SpiLib &lib;
@@ -36,8 +34,6 @@ public:
     static std::string describe(const ErrorState &s);
     // Why an operation failed that started with the error record at before.
     std::string why(const ErrorState &before) const;
-    // Throws Failure "what: why".
-    [[noreturn]] void fail(const std::string &what, const ErrorState &before) const;
 
     // Runs one record; returns an empty text on success, else why it failed.
     // SPIMUL always reports success: a select-line update that did not

@@ -64,7 +64,7 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
         // only one byte past the memory.
         InputFile in(options.memory_file);
         std::string bytes;
-        in.read_all(&bytes, MEMORY_BYTES, "a simulated memory file");
+        in.read(&bytes, MEMORY_BYTES, "a simulated memory file");
         if (bytes.size() != MEMORY_BYTES)
             throw UsageError(strprintf("simulated memory file %s holds %zu bytes, not %zu", in.name().c_str(),
                                        bytes.size(), MEMORY_BYTES));
@@ -144,36 +144,36 @@ void SimHost::record(const uint8_t *out, const uint8_t *status, uint32_t n)
     vcd_->write(t);
 }
 
-SimHost::Saved SimHost::finish()
+std::vector<std::string> SimHost::finish()
 {
-    Saved saved;
+    std::vector<std::string> failed;
     if (!board_)
-        return saved;
+        return failed;
     if (attached_ && lib_->sim_detach)
         lib_->sim_detach(PORT);
     attached_ = false;
-    if (g_active == this)
-        g_active = nullptr;
-    if (vcd_) {
-        // Nothing played: every line unknown. The last byte lasts one time
-        // step too.
-        vcd_->write((lines_ < 0 ? first_values(-1, -1) : "") + "#" + std::to_string(time_ > 0 ? time_ : 1) + "\n");
-        try {
+    g_active = g_active == this ? nullptr : g_active;
+    try {
+        if (vcd_) {
+            // Nothing played: every line unknown. The last byte lasts one
+            // time step too.
+            vcd_->write((lines_ < 0 ? first_values(-1, -1) : "") + "#" +
+                        std::to_string(std::max<uint64_t>(time_, 1)) + "\n");
             vcd_->commit();
-        } catch (const Failure &e) {
-            saved.vcd_error = e.what();
+            std::fprintf(stderr, "spitool: waveform written to %s\n", options_.vcd_file.c_str());
         }
-        vcd_.reset();
+    } catch (const Failure &e) {
+        failed.push_back(e.what());
     }
-    if (!options_.memory_file.empty()) {
-        try {
+    vcd_.reset();
+    try {
+        if (!options_.memory_file.empty())
             write_output(options_.memory_file, binary_words(board_->chips[0].mem, SIM_MEM_WORDS));
-        } catch (const Failure &e) {
-            saved.memory_error = e.what();
-        }
+    } catch (const Failure &e) {
+        failed.push_back(e.what());
     }
     board_.reset();
-    return saved;
+    return failed;
 }
 
 } // namespace spitool

@@ -28,15 +28,11 @@ public:
     // memory file, Failure when the library cannot attach it.
     void start(const SpiLib &lib, const SimOptions &options);
 
-    // What finish() could not write: each message empty when that file was
-    // written or not asked for.
-    struct Saved {
-        std::string vcd_error, memory_error;
-    };
-    // Detaches the board, finishes the VCD file and saves chip 0's memory
-    // to the memory file, each whether or not the other could be written.
-    // Call after the library has closed the port.
-    Saved finish();
+    // Detaches the board, finishes the VCD file (and says so) and saves chip
+    // 0's memory to the memory file, each whether or not the other could be
+    // written. Returns why those that could not be were not. Call after the
+    // library has closed the port.
+    std::vector<std::string> finish();
 
     static constexpr int PORT = 1;
 

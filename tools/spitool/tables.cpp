@@ -14,31 +14,18 @@
 
 namespace spitool {
 
-const std::vector<Name> FORMATS = {
-    {"bin", uint32_t(FileFormat::Binary)}, {"text", uint32_t(FileFormat::Text)}, {"ihex", uint32_t(FileFormat::IntelHex)}};
+const std::vector<Name> FORMATS = {{"bin", uint32_t(FileFormat::Binary)}, {"text", uint32_t(FileFormat::Text)},
+                                   {"ihex", uint32_t(FileFormat::IntelHex)}};
 const std::vector<Name> WIRINGS = {
     {"direct", SIM_WIRING_DIRECT}, {"mux", SIM_WIRING_MUX}, {"loopback", SIM_WIRING_LOOPBACK}};
 const std::vector<Name> FAULTS = {{"absent", SIM_FAULT_ABSENT}, {"bad-echo", SIM_FAULT_BAD_ECHO},
                                   {"stuck0", SIM_FAULT_STUCK0}, {"stuck1", SIM_FAULT_STUCK1},
                                   {"readonly", FAULT_READONLY}};
-const std::vector<Name> VARIABLES = {{"SPIPORT", 1},    {"SPIMUL", 1},         {"SPISHIFTPERIOD", 1},
-                                     {"SPICLOCK", 1},   {"SPICMDBITS", 0},     {"SPICMDREADBITS", 0},
-                                     {"SPICMDWRITEBITS", 0}, {"SPIMAXCLOCK", 1}};
+const std::vector<Name> VARIABLES = {{"SPIPORT", 0},    {"SPIMUL", 0},         {"SPISHIFTPERIOD", 0},
+                                     {"SPICLOCK", 0},   {"SPICMDBITS", 0},     {"SPICMDREADBITS", 0},
+                                     {"SPICMDWRITEBITS", 0}, {"SPIMAXCLOCK", 0}};
 
-namespace {
-
-const std::string CLOCK = strprintf("%g", CLOCK_FACTOR);
-
-// The variables that read back: "SPIPORT, SPIMUL, ...".
-std::string readable_variables()
-{
-    std::string list;
-    for (const Name &v : VARIABLES)
-        list += v.value ? (list.empty() ? "" : ", ") + std::string(v.name) : "";
-    return list;
-}
-
-} // namespace
+static const std::string CLOCK = strprintf("%g", CLOCK_FACTOR);
 
 // The one-letter options steer clear of what other programmer tools' users
 // type with other meanings (-p, -c, -v, -V, -n, -e, -t are taken there).
@@ -60,12 +47,13 @@ const std::vector<OptionSpec> OPTIONS = {
     {OPT_SIM, "--sim", nullptr, "use the simulated board on port 1 (no hardware)", nullptr, true},
     {OPT_SIM_MEMORY, "--sim-memory", "FILE", "chip 0 memory (128 KiB binary), loaded when present, saved after",
      nullptr, true},
-    {OPT_SIM_STOPPED, "--sim-stopped", nullptr, "the simulated processors are stopped (default running)", nullptr,
-     true},
+    {OPT_SIM_STOPPED, "--sim-stopped", nullptr, "the simulated processors are stopped (default running)",
+     nullptr, true},
     {OPT_SIM_FAULT, "--sim-fault", "[C:]F", "chip C (default 0) fault: " + choice_list(FAULTS), &FAULTS, true},
     {OPT_SIM_WIRING, "--sim-wiring", "W",
      choice_list(WIRINGS) + " (default direct; loopback: a D6 to pin 10 plug, no chip)", &WIRINGS, true},
-    {OPT_SIM_FAIL_AFTER, "--sim-fail-after", "N", "the driver call after the first N fails (once)", nullptr, true},
+    {OPT_SIM_FAIL_AFTER, "--sim-fail-after", "N", "the driver call after the first N fails (once)", nullptr,
+     true},
     {OPT_VCD, "--vcd", "FILE", "with --sim: record the link as a VCD waveform", nullptr, true},
     {'h', "--help", nullptr, "this text; COMMAND --help for one command"},
     {'R', "--version", nullptr, "versions of spitool and the library"},
@@ -78,12 +66,10 @@ const std::vector<Command> COMMANDS = {
             PORT_ENUM_FIRST, PORT_ENUM_LAST),
      0, 0, Command::IfGiven, RUN(cmd_ports)},
     {"vars", "", "list the variables with default, flags and current value",
-     "Prints the library's variable table: name, default text, flags and the current value.\n"
-     "The command-bit variables can be set but not read back.\n",
+     "Prints the library's variable table; the command-bit variables are write-only.\n",
      0, 0, Command::IfGiven, RUN(cmd_vars)},
     {"get", "NAME", "print one variable's current value",
-     "Prints the current value of a library variable (" + readable_variables() +
-         ").\nNames match without regard to case.\n",
+     "Prints the current value of a library variable; names match without regard to case.\n",
      1, 1, Command::IfGiven, RUN(cmd_get)},
     {"set", "NAME VALUE", "set a variable through a one-record sequence",
      "Sets a library variable with one set-variable record of spifns_sequence and prints\n"
@@ -105,11 +91,10 @@ const std::vector<Command> COMMANDS = {
      "when a read or the write fails, the old file stays as it was.\n",
      3, 3, Command::Select, RUN(cmd_dump)},
     {"load", "ADDR FILE", "write the words of FILE from ADDR upward",
-     "Writes the words of FILE from ADDR upward, in chunks of --chunk words, with a\n"
-     "progress bar when stderr is a terminal, then reads them back and compares them\n"
-     "(--no-verify skips this). FILE is Intel HEX when its first line is a record, else\n"
-     "hex text (.hex, .txt) or binary; '-' reads stdin. Intel HEX data must be one run of\n"
-     "words; its first word goes to ADDR.\n",
+     "Writes the words of FILE from ADDR upward in chunks, as dump reads them, then reads\n"
+     "them back and compares them (--no-verify skips this). FILE is Intel HEX when its first\n"
+     "line is a record, else hex text (.hex, .txt) or binary; '-' reads stdin. Intel HEX\n"
+     "data must be one run of words; its first word goes to ADDR.\n",
      2, 2, Command::Select, RUN(cmd_load)},
     {"probe", "", "tell whether the chip's processor is stopped",
      "Runs the library's processor probe and prints \"stopped\" or \"running\"; a failed probe\n"
@@ -135,20 +120,17 @@ const std::vector<Command> COMMANDS = {
      "Every statement runs even after one fails; each failure is reported with its line.\n",
      1, 1, Command::Select, RUN(cmd_run)},
     {"loopback", "", "check the port with a loopback plug from pin 8 (D6) to pin 10",
-     "With a plug from pin 8 (D6, data to the chip) to pin 10 (ACK, status bit 6) and no\n"
-     "chip selected, plays a pseudo-random pattern on D6 straight through the port\n"
-     "device (not through the library) and checks that status bit 6 follows D6 in every\n"
-     "sample: port mode, polarity and sample position without a chip. Prints one line:\n"
-     "\"loopback ok: ...\", or (status 1) what the samples show: bit 6 always high, always\n"
-     "low, inverted, following k samples late, or erratic. With --sim it plays on the\n"
-     "simulated board (--sim-wiring loopback models the plug).\n",
+     "With a plug from pin 8 (D6) to pin 10 (ACK, status bit 6) and no chip selected, plays\n"
+     "a pseudo-random pattern on D6 straight through the port device and checks that bit 6\n"
+     "follows D6: port mode, polarity and sample position without a chip. Prints \"loopback\n"
+     "ok: ...\", or (status 1) what bit 6 does instead. With --sim it plays on the simulated\n"
+     "board (--sim-wiring loopback models the plug).\n",
      0, 0, Command::Own, RUN(cmd_loopback)},
 };
 
-std::string option_head(const OptionSpec &o)
+std::string forms(const OptionSpec &o, const char *sep)
 {
-    return (o.id < 256 ? std::string("-") + char(o.id) + ", " : "    ") + o.name + (o.value ? " " : "") +
-           (o.value ? o.value : "");
+    return (o.id < 256 ? std::string("-") + char(o.id) + sep : "") + o.name;
 }
 
 std::string usage_of(const Command &c)

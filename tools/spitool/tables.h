@@ -28,7 +28,7 @@ constexpr uint32_t FAULT_READONLY = 0x80000000u;
 constexpr int32_t MUX_MAX = 16;
 
 // Word file formats, simulated board wirings and faults, and the library's
-// variables (value 1: it reads back).
+// variables.
 extern const std::vector<Name> FORMATS, WIRINGS, FAULTS, VARIABLES;
 
 // The options without a one-letter form.
@@ -56,9 +56,8 @@ struct Command {
     // always, or never (the command opens the port device itself, which
     // opens exclusively).
     enum Port { IfGiven, Select, Own } port;
-    // Runs the command on an open session; returns the exit status or throws
-    // UsageError / Failure.
-    int (*run)(Session &);
+    // Runs the command on an open session; throws UsageError or Failure.
+    void (*run)(Session &);
 };
 
 // Every option and command, in the order --help lists them.
@@ -76,12 +75,13 @@ const Row *find_named(const std::vector<Row> &rows, const std::string &name)
             return &r;
     return nullptr;
 }
-// "-P, --port N"; "spitool [OPTIONS] read ADDR [COUNT]"; "bin, text or ihex".
-std::string option_head(const OptionSpec &o);
+// "-P, --port" (with sep ", "), or "--mux"; "spitool [OPTIONS] read ADDR
+// [COUNT]"; "bin, text or ihex".
+std::string forms(const OptionSpec &o, const char *sep);
 std::string usage_of(const Command &c);
 std::string choice_list(const std::vector<Name> &names);
 
-int cmd_ports(Session &), cmd_vars(Session &), cmd_get(Session &), cmd_set(Session &), cmd_read(Session &),
+void cmd_ports(Session &), cmd_vars(Session &), cmd_get(Session &), cmd_set(Session &), cmd_read(Session &),
     cmd_write(Session &), cmd_dump(Session &), cmd_load(Session &), cmd_probe(Session &), cmd_slower(Session &),
     cmd_clocks(Session &), cmd_run(Session &), cmd_loopback(Session &);
 

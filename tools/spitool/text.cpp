@@ -42,12 +42,11 @@ bool parse_signed(const std::string &text, int32_t min, int32_t max, int32_t *va
 bool parse_real(const std::string &text, double *value)
 {
     // Only plain decimal forms: no spaces, hex floats, infinities or NaNs.
-    if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos)
-        return false;
-    char *end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(v))
+    const bool plus = text.size() > 1 && text[0] == '+' && text[1] != '-';
+    const char *last = text.data() + text.size();
+    double v = 0;
+    const auto [end, error] = std::from_chars(text.data() + plus, last, v);
+    if (error != std::errc() || end != last || !std::isfinite(v))
         return false;
     *value = v;
     return true;
@@ -59,8 +58,8 @@ uint32_t need_unsigned(const std::string &text, uint32_t max, const char *what)
     if (!parse_unsigned(text, UINT32_MAX, &v))
         throw UsageError(std::string("bad ") + what + " '" + text + "': not a number");
     if (v > max) // 16-bit limits in hex, as addresses and words are written
-        throw UsageError(strprintf(max == 0xFFFF ? "%s %s out of range (0 to 0x%X)" : "%s %s out of range (0 to %u)",
-                                   what, text.c_str(), max));
+        throw UsageError(strprintf(max == 0xFFFF ? "%s %s out of range (0 to 0x%X)"
+                                                 : "%s %s out of range (0 to %u)", what, text.c_str(), max));
     return v;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <map>
 
 #include "fileio.h"
 #include "text.h"
@@ -33,12 +34,6 @@ bool is_text(const std::string &bytes)
     });
 }
 
-std::string trim(const std::string &s)
-{
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
-
 // One to four hex digits, the whole text.
 bool parse_hex16(const std::string &digits, uint32_t *value)
 {
@@ -51,13 +46,13 @@ std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string
     std::optional<uint32_t> base; // chip address of words[0], from the first label
     Lines in(text, source);
     for (std::string line; in.next(&line);) {
-        line = trim(line.substr(0, line.find('#')));
+        line = line.substr(0, line.find('#'));
         const size_t colon = line.find(':');
         if (colon != std::string::npos) {
-            const std::string label = trim(line.substr(0, colon));
+            const std::vector<std::string> label = split_fields(line.substr(0, colon), " \t");
             uint32_t at = 0;
-            if (!parse_hex16(label, &at))
-                in.fail("bad address label '" + label + "'");
+            if (label.size() != 1 || !parse_hex16(label[0], &at))
+                in.fail("bad address label '" + line.substr(0, colon) + "'");
             if (!base && at < words.size())
                 in.fail("address label " + hex16(at) + " lies before the words above it");
             if (!base)
@@ -67,7 +62,7 @@ std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string
                         hex16(*base + static_cast<uint32_t>(words.size())) + ")");
             line = line.substr(colon + 1);
         }
-        for (const std::string &word : split_fields(line, " \t")) {
+        for (const std::string &word : split_fields(line, " \t\r")) {
             const bool prefixed = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
             uint32_t v = 0;
             if (!parse_hex16(prefixed ? word.substr(2) : word, &v))
@@ -89,8 +84,8 @@ struct Record {
 };
 
 // Decodes one record line (trailing white space allowed). Returns an empty
-// text on success, else what is wrong. check_sum: the checksum too.
-std::string decode(const std::string &text, Record *r, bool check_sum = true)
+// text on success, else what is wrong.
+std::string decode(const std::string &text, Record *r)
 {
     const std::string line = text.substr(0, text.find_last_not_of(" \t\r") + 1);
     if (line.empty() || line[0] != ':')
@@ -107,108 +102,90 @@ std::string decode(const std::string &text, Record *r, bool check_sum = true)
     }
     if (bytes[0] + 5u != bytes.size())
         return strprintf("record length %u does not match its %u data bytes", bytes[0],
-                      static_cast<unsigned>(bytes.size() - 5));
-    if ((sum & 0xFF) && check_sum)
-        return strprintf("checksum 0x%02X, expected 0x%02X", bytes.back(), (0x100 - ((sum - bytes.back()) & 0xFF)) & 0xFF);
+                         static_cast<unsigned>(bytes.size() - 5));
+    if (sum & 0xFF)
+        return strprintf("checksum 0x%02X, expected 0x%02X", bytes.back(),
+                         (0x100 - ((sum - bytes.back()) & 0xFF)) & 0xFF);
     *r = {bytes[3], static_cast<uint16_t>(bytes[1] << 8 | bytes[2]), {bytes.begin() + 4, bytes.end() - 1}};
     return "";
 }
 
 // Whether text starts like an Intel HEX file: its first line that is not
-// blank is a well-formed record. A record with a wrong checksum still shows
-// the format, to be refused as Intel HEX with its line number.
+// blank starts with ':' and the ten hex digits of a record's fields. A
+// damaged record still shows the format, to be refused with its line.
 bool looks_like_ihex(const std::string &text)
 {
     const size_t b = text.find_first_not_of(" \t\r\n");
-    Record r;
-    return b != std::string::npos && text[b] == ':' && decode(text.substr(b, text.find('\n', b) - b), &r, false).empty();
+    return b != std::string::npos && text[b] == ':' &&
+           text.find_first_not_of("0123456789abcdefABCDEF", b + 1) > b + 10;
 }
-
-struct Segment {
-    uint64_t address; // byte address of data[0]
-    std::vector<uint8_t> data;
-    size_t line;
-};
 
 std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &source)
 {
-    std::vector<Segment> segments;
-    size_t total = 0;
+    std::map<uint64_t, std::pair<uint8_t, size_t>> bytes; // by byte address: the value and its line
     uint64_t base = 0;
     bool ended = false;
+    auto address = [](uint64_t a) { return strprintf("0x%llX", static_cast<unsigned long long>(a)); };
     Lines in(text, source);
     for (std::string line; in.next(&line);) {
         if (line.find_first_not_of(" \t\r") == std::string::npos)
             continue;
-        if (ended)
-            in.fail("data after the end-of-file record");
         Record r;
-        if (const std::string bad = decode(line, &r); !bad.empty())
+        const std::string bad = ended ? "data after the end-of-file record" : decode(line, &r);
+        if (!bad.empty())
             in.fail(bad);
-        switch (r.type) {
-        case 0x00: {
-            total += r.data.size();
-            if (total > BINARY_LIMIT)
+        if (r.type == 0x00) {
+            for (size_t i = 0; i < r.data.size(); i++) { // the offset wraps within its 64 KiB window
+                const uint64_t at = base + ((r.offset + i) & 0xFFFF);
+                if (!bytes.emplace(at, std::pair(r.data[i], in.number())).second)
+                    in.fail("byte address " + address(at) + " is given twice");
+            }
+            if (bytes.size() > BINARY_LIMIT)
                 in.fail("more than 65536 words of data");
-            // The offset wraps within its 64 KiB window: split there.
-            const size_t first = std::min<size_t>(r.data.size(), 0x10000u - r.offset);
-            segments.push_back({base + r.offset, {r.data.begin(), r.data.begin() + first}, in.number()});
-            if (first < r.data.size())
-                segments.push_back({base, {r.data.begin() + first, r.data.end()}, in.number()});
-            break;
-        }
-        case 0x01: ended = true; break;
-        case 0x02:
-        case 0x04:
+        } else if (r.type == 0x02 || r.type == 0x04) {
             if (r.data.size() != 2)
                 in.fail("address record with " + std::to_string(r.data.size()) + " data bytes, not 2");
             base = static_cast<uint64_t>(r.data[0] << 8 | r.data[1]) << (r.type == 0x02 ? 4 : 16);
-            break;
-        case 0x03:
-        case 0x05: break; // a start address: nothing to load
-        default: in.fail("unknown record type " + std::to_string(r.type));
+        } else if (r.type == 0x01) {
+            ended = true;
+        } else if (r.type != 0x03 && r.type != 0x05) { // 03, 05: a start address, nothing to load
+            in.fail("unknown record type " + std::to_string(r.type));
         }
     }
     if (!ended)
         throw UsageError(source + ": no end-of-file record (:00000001FF); the file may be cut short");
-    if (segments.empty())
+    if (bytes.empty())
         throw UsageError(source + ": no data records");
-
-    std::stable_sort(segments.begin(), segments.end(),
-                     [](const Segment &a, const Segment &b) { return a.address < b.address; });
-    auto fail = [&](const Segment &s, const std::string &what) {
-        throw UsageError(source + ":" + std::to_string(s.line) + ": " + what);
+    const uint64_t start = bytes.begin()->first;
+    auto fail = [&](size_t line, const std::string &what) {
+        throw UsageError(source + ":" + std::to_string(line) + ": " + what);
     };
-    auto address = [](uint64_t a) { return strprintf("0x%llX", static_cast<unsigned long long>(a)); };
-    const uint64_t start = segments.front().address;
     if (start % 2)
-        fail(segments.front(), "data starts at the odd byte address " + address(start) +
-                                   "; words start at even addresses");
+        fail(bytes.begin()->second.second,
+             "data starts at the odd byte address " + address(start) + "; words start at even addresses");
     if (start / 2 >= ADDRESS_SPACE)
-        fail(segments.front(), "byte address " + address(start) + " lies beyond the chip's 64 Ki words");
-    std::string bytes;
-    for (const Segment &s : segments) {
-        const uint64_t next = start + bytes.size();
-        if (s.address < next)
-            fail(s, "byte address " + address(s.address) + " is given twice");
-        if (s.address > next)
-            fail(s, "gap in the data from byte address " + address(next) + " to " + address(s.address) +
-                        "; load writes one run of words");
-        bytes.append(s.data.begin(), s.data.end());
+        fail(bytes.begin()->second.second,
+             "byte address " + address(start) + " lies beyond the chip's 64 Ki words");
+    std::string data;
+    for (const auto &[at, value] : bytes) {
+        if (at != start + data.size())
+            fail(value.second, "gap in the data from byte address " + address(start + data.size()) + " to " +
+                                   address(at) + "; load writes one run of words");
+        data += static_cast<char>(value.first);
     }
-    if (bytes.size() % 2)
+    if (data.size() % 2)
         throw UsageError(source + ": the data ends half way through the word at byte address " +
-                         address(start + bytes.size() - 1));
-    return parse_binary_words(bytes, source);
+                         address(start + data.size() - 1));
+    return parse_binary_words(data, source);
 }
 
-void append_record(std::string &out, uint8_t type, uint16_t offset, const uint8_t *data, size_t n)
+void append_record(std::string &out, uint8_t type, uint16_t offset, const std::string &data)
 {
-    unsigned sum = static_cast<unsigned>(n) + (offset >> 8) + (offset & 0xFF) + type;
-    out += strprintf(":%02X%04X%02X", static_cast<unsigned>(n), offset, type);
-    for (size_t i = 0; i < n; i++) {
-        out += strprintf("%02X", data[i]);
-        sum += data[i];
+    unsigned sum = static_cast<unsigned>(data.size()) + (offset >> 8) + (offset & 0xFF) + type;
+    out += strprintf(":%02X%04X%02X", static_cast<unsigned>(data.size()), offset, type);
+    for (const char c : data) {
+        out += strprintf("%02X", static_cast<unsigned char>(c));
+        sum += static_cast<unsigned char>(c);
     }
     out += strprintf("%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
 }
@@ -223,17 +200,14 @@ std::string format_ihex(uint32_t address, const uint16_t *words, size_t count)
         const uint32_t byte_address = (address + static_cast<uint32_t>(i)) * 2;
         if (byte_address >> 16 != upper) {
             upper = byte_address >> 16;
-            const uint8_t u[2] = {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)};
-            append_record(out, 0x04, 0, u, 2);
+            append_record(out, 0x04, 0, {static_cast<char>(upper >> 8), static_cast<char>(upper)});
         }
         // Eight words a record, never across a 64 KiB boundary.
         const size_t n = std::min<size_t>({8, count - i, (0x10000 - (byte_address & 0xFFFF)) / 2});
-        const std::string data = binary_words(words + i, n);
-        append_record(out, 0x00, static_cast<uint16_t>(byte_address & 0xFFFF),
-                      reinterpret_cast<const uint8_t *>(data.data()), data.size());
+        append_record(out, 0x00, static_cast<uint16_t>(byte_address & 0xFFFF), binary_words(words + i, n));
         i += n;
     }
-    append_record(out, 0x01, 0, nullptr, 0);
+    append_record(out, 0x01, 0, "");
     return out;
 }
 
@@ -245,13 +219,13 @@ std::vector<uint16_t> read_word_file(const std::string &path, std::optional<File
     std::string data;
     std::optional<FileFormat> format = given;
     if (!format) {
-        in.read_upto(&data, 4095); // enough for the first record of any format
+        in.read(&data, 4095); // enough for the first record of any format
         format = looks_like_ihex(data) ? FileFormat::IntelHex
                  : is_stdio(path)      ? (is_text(data) ? FileFormat::Text : FileFormat::Binary)
                                        : by_extension(path, true);
     }
     const bool binary = format == FileFormat::Binary;
-    in.read_all(&data, binary ? BINARY_LIMIT : TEXT_LIMIT, "a word file");
+    in.read(&data, binary ? BINARY_LIMIT : TEXT_LIMIT, "a word file");
     if (binary)
         return parse_binary_words(data, in.name());
     return format == FileFormat::Text ? parse_hex_words(data, in.name()) : parse_ihex(data, in.name());
@@ -260,11 +234,10 @@ std::vector<uint16_t> read_word_file(const std::string &path, std::optional<File
 void write_word_file(const std::string &path, std::optional<FileFormat> given, uint32_t address,
                      const std::vector<uint16_t> &words)
 {
-    switch (given.value_or(is_stdio(path) ? FileFormat::Text : by_extension(path, false))) {
-    case FileFormat::Binary: return write_output(path, binary_words(words.data(), words.size()));
-    case FileFormat::Text: return write_output(path, hex_dump(address, words.data(), words.size()));
-    case FileFormat::IntelHex: return write_output(path, format_ihex(address, words.data(), words.size()));
-    }
+    const FileFormat f = given.value_or(is_stdio(path) ? FileFormat::Text : by_extension(path, false));
+    write_output(path, f == FileFormat::Binary ? binary_words(words.data(), words.size())
+                       : f == FileFormat::Text ? hex_dump(address, words.data(), words.size())
+                                               : format_ihex(address, words.data(), words.size()));
 }
 
 std::string binary_words(const uint16_t *words, size_t count)

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "text.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -118,22 +117,6 @@ std::string hex_dump(uint32_t address, const uint16_t *words, size_t count)
         out += strprintf(" %04X", words[i]);
     }
     return count ? out + "\n" : out;
-}
-
-bool Lines::next(std::string *line)
-{
-    if (pos_ >= text_.size())
-        return false;
-    const size_t end = std::min(text_.find('\n', pos_), text_.size());
-    line->assign(text_, pos_, end - pos_);
-    pos_ = end + 1;
-    number_++;
-    return true;
-}
-
-void Lines::fail(const std::string &what) const
-{
-    throw UsageError(source_ + ":" + std::to_string(number_) + ": " + what);
 }
 
 } // namespace spitool

@@ -2,6 +2,7 @@
 // Numbers, hex text and lines, shared by spitool's commands, scripts and word files.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -48,10 +49,22 @@ class Lines {
 public:
     Lines(const std::string &text, const std::string &source) : text_(text), source_(source) {}
     // The next line; false at the end of the text.
-    bool next(std::string *line);
+    bool next(std::string *line)
+    {
+        if (pos_ >= text_.size())
+            return false;
+        const size_t end = std::min(text_.find('\n', pos_), text_.size());
+        line->assign(text_, pos_, end - pos_);
+        pos_ = end + 1;
+        number_++;
+        return true;
+    }
     size_t number() const { return number_; }
     // Throws UsageError "<source>:<line>: what" for the line next() gave last.
-    [[noreturn]] void fail(const std::string &what) const;
+    [[noreturn]] void fail(const std::string &what) const
+    {
+        throw UsageError(source_ + ":" + std::to_string(number_) + ": " + what);
+    }
 
 private:
     const std::string &text_, &source_;

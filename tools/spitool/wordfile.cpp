@@ -26,14 +26,6 @@ FileFormat by_extension(const std::string &path, bool reading)
     return ext == ".txt" || ext == ".hex" ? FileFormat::Text : FileFormat::Binary;
 }
 
-bool is_text(const std::string &bytes)
-{
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        return u < 0x20 ? u == '\t' || u == '\r' || u == '\n' : u <= 0x7E;
-    });
-}
-
 // One to four hex digits, the whole text.
 bool parse_hex16(const std::string &digits, uint32_t *value)
 {
@@ -220,8 +212,12 @@ std::vector<uint16_t> read_word_file(const std::string &path, std::optional<File
     std::optional<FileFormat> format = given;
     if (!format) {
         in.read(&data, 4095); // enough for the first record of any format
+        const bool text = std::all_of(data.begin(), data.end(), [](char c) {
+            const unsigned char u = static_cast<unsigned char>(c);
+            return u < 0x20 ? u == '\t' || u == '\r' || u == '\n' : u <= 0x7E;
+        });
         format = looks_like_ihex(data) ? FileFormat::IntelHex
-                 : is_stdio(path)      ? (is_text(data) ? FileFormat::Text : FileFormat::Binary)
+                 : is_stdio(path)      ? (text ? FileFormat::Text : FileFormat::Binary)
                                        : by_extension(path, true);
     }
     const bool binary = format == FileFormat::Binary;

@@ -16,12 +16,6 @@ namespace {
 // itself in about half the bits, so no lag fits by chance.
 constexpr size_t PATTERN_BYTES = 512;
 
-// Load state of the lines: AUX high, clock low; here with CS high too.
-constexpr uint8_t IDLE_LINES = LINE_AUX | LINE_CS;
-
-// SPICLOCK at shift period 1: the clock is this over the period.
-constexpr double CLOCK_AT_PERIOD_1 = 172.41;
-
 // Status bits a plug on another pin would show up on, with their pins.
 struct StatusPin {
     int bit;
@@ -60,7 +54,7 @@ std::vector<uint8_t> loopback_pattern()
     for (uint8_t &b : out) {
         uint32_t bit = ((lfsr >> 8) ^ (lfsr >> 4)) & 1;
         lfsr = ((lfsr << 1) | bit) & 0x1FF;
-        b = static_cast<uint8_t>(IDLE_LINES | (bit ? LINE_MOSI : 0));
+        b = static_cast<uint8_t>(LINE_NEUTRAL | (bit ? LINE_MOSI : 0));
     }
     return out;
 }
@@ -128,7 +122,7 @@ std::string describe_loopback(const LoopbackResult &r)
             // launched it: a lag of up to 2 x period - 1 still samples right.
             uint32_t period = (r.lag + 2) / 2;
             char clock[32];
-            std::snprintf(clock, sizeof clock, "%.4g", CLOCK_AT_PERIOD_1 / period);
+            std::snprintf(clock, sizeof clock, "%.4g", CLOCK_FACTOR / period);
             t += std::string(r.inverted ? "; " : ": ") + "the status read comes " + number(r.lag) +
                  " access" + (r.lag == 1 ? "" : "es") + " before the line change shows; " +
                  (period == 1 ? std::string("every shift period still samples right")

@@ -26,10 +26,10 @@ namespace {
 
 #ifdef _WIN32
 // The device opens exclusively: the session has not selected this port.
-std::vector<uint8_t> play(const Options &o, const std::vector<uint8_t> &out)
+std::vector<uint8_t> play(const Session &s, const std::vector<uint8_t> &out)
 {
-    const std::string port = "port " + std::to_string(o.port.value_or(1));
-    const std::string path = SPIFNS_DEVICE_PREFIX + std::to_string(o.port.value_or(1));
+    const std::string port = "port " + std::to_string(s.opt.port.value_or(1));
+    const std::string path = SPIFNS_DEVICE_PREFIX + std::to_string(s.opt.port.value_or(1));
     const HANDLE h =
         CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -66,14 +66,13 @@ std::vector<uint8_t> play(const Options &o, const std::vector<uint8_t> &out)
     return status;
 }
 #else
-std::vector<uint8_t> play(const Options &o, const std::vector<uint8_t> &out)
+std::vector<uint8_t> play(const Session &s, const std::vector<uint8_t> &out)
 {
-    SimHost *sim = SimHost::active();
-    if (!o.sim.enabled || !sim)
+    if (!s.sim)
         throw UsageError("loopback needs a port driver's device, which this build has not: "
                          "--sim plays on the simulated board");
     std::vector<uint8_t> status(out.size());
-    if (!sim->play_board(out.data(), status.data(), static_cast<uint32_t>(out.size())))
+    if (!s.sim->play_board(out.data(), status.data(), static_cast<uint32_t>(out.size())))
         throw Failure("loopback: the simulated board did not play");
     return status;
 }
@@ -84,7 +83,7 @@ std::vector<uint8_t> play(const Options &o, const std::vector<uint8_t> &out)
 void cmd_loopback(Session &s)
 {
     const std::vector<uint8_t> out = loopback_pattern();
-    const std::vector<uint8_t> status = play(s.opt, out);
+    const std::vector<uint8_t> status = play(s, out);
     const LoopbackResult r = diagnose_loopback(out.data(), status.data(), out.size());
     const std::string line = describe_loopback(r);
     if (r.kind != LoopbackResult::Ok)

@@ -81,6 +81,7 @@ int run_tool(int argc, char **argv)
             throw UsageError("--sim attaches the board to port 1; --port " + std::to_string(*o.port) +
                              " would miss it");
         sim.start(lib, o.sim);
+        session.sim = &sim;
     }
 #endif
     std::vector<std::string> failures; // the command's, then each file's that could not be saved

@@ -102,7 +102,6 @@ void Session::set_variable(const std::string &name, const std::string &value, co
 void Session::open(Command::Port port)
 {
     lib.init();
-    opened_ = true;
     g_print_trace = opt.trace;
     lib.set_debug_callback(&trace_sink);
     if (opt.chip)
@@ -127,11 +126,8 @@ void Session::open(Command::Port port)
 
 void Session::close()
 {
-    if (!opened_)
-        return;
     lib.set_debug_callback(nullptr);
     lib.close();
-    opened_ = false;
 }
 
 std::string Session::variable_name(const std::string &name) const

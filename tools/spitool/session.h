@@ -15,6 +15,8 @@
 
 namespace spitool {
 
+class SimHost;
+
 // The last-error record of the library at one moment.
 struct ErrorState {
     int code = 0;
@@ -29,6 +31,7 @@ public:
 
     const Options &opt;
     SpiLib &lib;
+    SimHost *sim = nullptr; // the simulated board, while --sim attaches it
 
     ErrorState error_state() const;
     static std::string describe(const ErrorState &s);
@@ -55,9 +58,6 @@ public:
     // on success, else why it failed; *done: the words that went through.
     std::string transfer(int command, uint32_t address, uint16_t *words, size_t n, const char *label,
                          size_t *done = nullptr);
-
-private:
-    bool opened_ = false;
 };
 
 } // namespace spitool

@@ -13,8 +13,6 @@ namespace {
 
 constexpr size_t MEMORY_BYTES = SIM_MEM_WORDS * 2;
 
-SimHost *g_active = nullptr;
-
 // VCD names of the data lines by bit: bit 0 chip select, bit 1 the second
 // select line, bits 1 to 5 double as the multiplexer channel (MUXn names the
 // data line bit n where it has no other use), bit 4 the auxiliary line, bit
@@ -84,7 +82,6 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
     if (lib.sim_attach(PORT, &SimHost::play, this) != 0)
         throw Failure("cannot attach the simulated board to port " + std::to_string(PORT));
     attached_ = true;
-    g_active = this;
     if (options.control_fail_after >= 0) {
         if (!lib.sim_fail_control_after)
             throw Failure(lib.path + " cannot inject driver failures (simport_fail_control_after)");
@@ -92,15 +89,8 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
     }
 }
 
-SimHost *SimHost::active()
-{
-    return g_active;
-}
-
 SimHost::~SimHost()
 {
-    if (g_active == this)
-        g_active = nullptr;
     if (attached_ && lib_->sim_detach)
         lib_->sim_detach(PORT);
 }
@@ -152,7 +142,6 @@ std::vector<std::string> SimHost::finish()
     if (attached_ && lib_->sim_detach)
         lib_->sim_detach(PORT);
     attached_ = false;
-    g_active = g_active == this ? nullptr : g_active;
     try {
         if (vcd_) {
             // Nothing played: every line unknown. The last byte lasts one

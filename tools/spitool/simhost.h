@@ -36,8 +36,6 @@ public:
 
     static constexpr int PORT = 1;
 
-    // The host whose board is attached (between start and finish), or null.
-    static SimHost *active();
     // Plays straight on the board, as the attached port would: for commands
     // that talk to the port themselves.
     int play_board(const uint8_t *out, uint8_t *status, uint32_t n) { return play(this, out, status, n); }

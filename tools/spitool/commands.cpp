@@ -200,10 +200,10 @@ void cmd_run(Session &s)
     const ScriptHooks hooks{[&](const std::string &name) { return !s.variable_name(name).empty(); },
                             [&](const seq_record &r) { return s.run_record(r); }};
     size_t statements = 0;
-    const std::string &path = s.opt.args[0];
+    const std::string &path = s.opt.args[0], name = is_stdio(path) ? "stdin" : path;
     if (const size_t failed = run_script(path, hooks, &statements))
-        throw Failure(strprintf("run %s failed: %zu of %zu statements failed",
-                                is_stdio(path) ? "stdin" : path.c_str(), failed, statements));
+        throw Failure(strprintf("run %s failed: %u of %u statements failed", name.c_str(), unsigned(failed),
+                                unsigned(statements)));
 }
 
 } // namespace spitool

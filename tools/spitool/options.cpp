@@ -120,12 +120,10 @@ Options parse_command_line(int argc, char **argv)
                 if (row == OPTIONS.end())
                     throw UsageError(std::string("unknown option -") + a[k] +
                                      (HABITS.count(a[k]) ? HABITS.at(a[k]) : ""));
-                std::string value;
-                if (row->value) {
-                    value = k + 1 < a.size() ? a.substr(k + 1) : next_value(std::string("-") + a[k]);
-                    k = a.size();
-                }
-                apply(o, *row, value);
+                const std::string letter = std::string("-") + a[k];
+                apply(o, *row, !row->value ? "" : k + 1 < a.size() ? a.substr(k + 1) : next_value(letter));
+                if (row->value)
+                    break;
             }
         }
     }

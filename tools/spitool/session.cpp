@@ -167,8 +167,8 @@ std::string Session::transfer(int command, uint32_t address, uint16_t *words, si
         if (lib.sequence(&r, 1) != 0) {
             // A failed echo names its address already.
             const bool echo = error_state().code == ERR_READ && error_state().message == "Unable to read";
-            error = why(before) + (echo ? "" : strprintf(" in the transfer of %zu words at 0x%04zX", part,
-                                                         address + moved));
+            error = why(before) + (echo ? "" : strprintf(" in the transfer of %u words at 0x%04X",
+                                                         unsigned(part), unsigned(address + moved)));
             break;
         }
         moved += part;

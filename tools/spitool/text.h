@@ -35,8 +35,8 @@ void need_fits(uint32_t address, uint32_t count);
 std::vector<std::string> split_fields(const std::string &line, const char *separators,
                                       std::vector<size_t> *starts = nullptr);
 std::string lower(std::string s);
-// printf into a string (the C99 formats, %zu included, on every platform).
-std::string strprintf(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+// printf into a string.
+std::string strprintf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // "0x1234".
 std::string hex16(uint32_t v);
 // Hex dump lines "AAAA: WWWW WWWW ...", eight words to a line, addresses

@@ -41,14 +41,15 @@ std::string need_variable(const Session &s, const std::string &text)
 // compares. Throws Failure naming the first word that differs.
 void write_words(Session &s, uint16_t address, std::vector<uint16_t> &words, const std::string &what)
 {
-    const std::string e = s.transfer(SEQ_WRITE, address, words.data(), words.size(), what.c_str());
-    if (!e.empty())
-        throw Failure(what + " failed: " + e);
+    std::string error = s.transfer(SEQ_WRITE, address, words.data(), words.size(), what.c_str());
+    if (!error.empty())
+        throw Failure(what + " failed: " + error);
     if (!s.opt.verify)
         return;
     std::vector<uint16_t> back(words.size());
-    if (const std::string e = s.transfer(SEQ_READ, address, back.data(), back.size(), "verify"); !e.empty())
-        throw Failure(what + " not verified: reading back failed: " + e);
+    error = s.transfer(SEQ_READ, address, back.data(), back.size(), "verify");
+    if (!error.empty())
+        throw Failure(what + " not verified: reading back failed: " + error);
     const auto diff = std::mismatch(words.begin(), words.end(), back.begin());
     if (diff.first != words.end())
         throw Failure(what + " not verified: at " + hex16(address + uint32_t(diff.first - words.begin())) +
@@ -72,8 +73,7 @@ void cmd_vars(Session &s)
         const var_entry &v = list[i];
         const std::string value = s.getvar(v.name ? v.name : "");
         std::printf("%-16s %-8s 0x%-4X %s\n", v.name ? v.name : "?", v.default_text ? v.default_text : "",
-                    v.flags,
-                    value.empty() ? "(write-only)" : value.c_str());
+                    v.flags, value.empty() ? "(write-only)" : value.c_str());
     }
 }
 

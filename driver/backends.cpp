@@ -101,6 +101,8 @@ bool hw_init(port_ext *ext, HANDLE key, ULONG port)
     hw.io.context = ext;
     hw.base = base;
     hw.ecr = ecr;
+    hw.ecr_probe = ext->system.file == nullptr && ecr == hw_default_ecr(base);
+    hw.status_writable = true;
     hw.verify = verify != 0;
     if (!hw_io_base_ok(base) || (ecr != 0 && (ecr < 0x100 || ecr > 0xFFFF))) {
         DbgPrint("torvex: port %lu: I/O base 0x%lx or ECR 0x%lx refused\n", port, base, ecr);
@@ -178,7 +180,7 @@ void backend_release(port_ext *ext)
 
 void backend_play(port_ext *ext, const uint8_t *out, uint8_t *status, uint32_t n)
 {
-    port_ops ops;
+    port_ops ops{};
     ops.context = ext;
     if (ext->backend == TORVEX_BACKEND_HARDWARE) {
         ops.put = hw_port_put;

@@ -281,6 +281,15 @@ TEST_F(HwPortTest, LoopbackAdviceNamesTheSmallestPeriodThatReadsBackRight)
                 << "period " << period;
         }
     }
+    // The plug on pin 11 instead: bit 6 floats high, and the hint names pin 11.
+    model.delay = 0;
+    model.board = plug.get();
+    model.miso_on_busy = true;
+    port_play(&ops, pattern.data(), status.data(), static_cast<uint32_t>(pattern.size()));
+    const std::string line = spitool::describe_loopback(
+        spitool::diagnose_loopback(pattern.data(), status.data(), pattern.size()));
+    EXPECT_NE(line.find("always high"), std::string::npos) << line;
+    EXPECT_NE(line.find("the plug is on pin 11, not pin 10"), std::string::npos) << line;
 }
 
 TEST_F(HwPortTest, ClaimComesFirstAndFreeLast)

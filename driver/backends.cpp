@@ -265,6 +265,6 @@ bool backend_play(port_ext *ext, PIRP irp, const uint8_t *out, uint8_t *status, 
         return true;
     // Cut short, maybe in the middle of a frame: no chip stays selected.
     if (ext->backend == TORVEX_BACKEND_HARDWARE)
-        hw_port_put(&ext->hw, HW_NEUTRAL);
+        hw_port_put(&ext->hw, LINE_NEUTRAL);
     return false;
 }

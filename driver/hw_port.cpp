@@ -55,7 +55,7 @@ bool ecr_may_answer(hw_port *p, uint8_t control, uint8_t *ecr)
 bool enter_ps2_mode(hw_port *p, uint8_t control, uint8_t ecr)
 {
     if (latch_mode(ecr))
-        out(p, p->base + PP_DATA, HW_NEUTRAL);
+        out(p, p->base + PP_DATA, LINE_NEUTRAL);
     else
         out(p, control_register(p), static_cast<uint8_t>(hw_restore_control(control) | CONTROL_DIRECTION));
     out(p, p->ecr, ECR_PS2);
@@ -87,7 +87,7 @@ bool reads_back(hw_port *p, uint8_t pattern)
 // arm, and the port handed back.
 void restore(hw_port *p)
 {
-    out(p, p->base + PP_DATA, HW_NEUTRAL);
+    out(p, p->base + PP_DATA, LINE_NEUTRAL);
     out(p, control_register(p), hw_restore_control(p->saved_control));
     if (p->ecr_used)
         out(p, p->ecr, static_cast<uint8_t>((p->saved_ecr & ECR_MODE_MASK) | ECR_QUIET));
@@ -128,7 +128,7 @@ hw_arm_result hw_port_arm(hw_port *p)
         }
     }
     if (!latched)
-        out(p, p->base + PP_DATA, HW_NEUTRAL);
+        out(p, p->base + PP_DATA, LINE_NEUTRAL);
     // Direction and interrupt bits cleared: the drivers go on with the
     // neutral byte.
     out(p, control_register(p), hw_restore_control(p->saved_control));
@@ -136,7 +136,7 @@ hw_arm_result hw_port_arm(hw_port *p)
         out(p, p->ecr, ECR_STANDARD);
     clear_epp_timeout(p);
     if (p->verify && !(reads_back(p, VERIFY_PATTERN_A) && reads_back(p, VERIFY_PATTERN_B) &&
-                       reads_back(p, HW_NEUTRAL))) {
+                       reads_back(p, LINE_NEUTRAL))) {
         restore(p);
         return HW_NO_READBACK;
     }

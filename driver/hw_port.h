@@ -42,10 +42,8 @@ constexpr uint8_t ECR_FIFO_EMPTY = 0x01;
 constexpr uint32_t ECP_ISA_OFFSET = 0x400;
 constexpr uint32_t ECP_ECR = 2;
 
-// The data lines whenever the driver holds them outside a play: chip select
-// high and SEL2 low (no chip selected in either wiring), clock low, AUX high
-// as the library leaves it at load.
-constexpr uint8_t HW_NEUTRAL = LINE_CS | LINE_AUX;
+// The data lines carry LINE_NEUTRAL (spifns_wire.h: no chip selected in
+// either wiring, clock low) whenever the back end holds them outside a play.
 // The read-back check: chip select, SEL2 and the clock as in the neutral
 // byte, the five other lines each once high and once low.
 constexpr uint8_t VERIFY_PATTERN_A = LINE_CS | 0x54;

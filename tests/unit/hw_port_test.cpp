@@ -103,7 +103,7 @@ TEST_F(HwPortTest, ArmPlayAndReleaseTouchOnlyThePortsRegistersInOrder)
         EXPECT_TRUE(a.address - port.base <= 2 || a.address == port.ecr) << std::hex << a.address;
     EXPECT_EQ(model.mode, PC_MODE_SPP);
     EXPECT_EQ(model.control, 0x0C); // only 0x20 and 0x10 cleared
-    EXPECT_EQ(model.pins(), HW_NEUTRAL);
+    EXPECT_EQ(model.pins(), LINE_NEUTRAL);
     const size_t armed_at = model.log.size();
     expect_lines_safe(0, armed_at);
 
@@ -124,7 +124,7 @@ TEST_F(HwPortTest, ArmPlayAndReleaseTouchOnlyThePortsRegistersInOrder)
     // The neutral byte, then the state found at arm without direction and
     // interrupts: the control lines, the ECR's mode.
     const std::vector<pc_port_access> release(model.log.begin() + released_at, model.log.end());
-    EXPECT_EQ(release, (std::vector<pc_port_access>{{true, port.base, HW_NEUTRAL},
+    EXPECT_EQ(release, (std::vector<pc_port_access>{{true, port.base, LINE_NEUTRAL},
                                                     {true, port.base + 2, 0x0C},
                                                     {true, port.ecr, PC_MODE_ECP << 5 | ECR_QUIET}}));
     expect_lines_safe(released_at, model.log.size());

@@ -16,9 +16,6 @@ namespace {
 // itself in about half the bits, so no lag fits by chance.
 constexpr size_t PATTERN_BYTES = 512;
 
-// Load state of the lines: AUX high, clock low; here with CS high too.
-constexpr uint8_t IDLE_LINES = LINE_AUX | LINE_CS;
-
 // SPICLOCK at shift period 1: the clock is this over the period.
 constexpr double CLOCK_AT_PERIOD_1 = 172.41;
 
@@ -73,7 +70,7 @@ std::vector<uint8_t> loopback_pattern()
     for (uint8_t &b : out) {
         uint32_t bit = ((lfsr >> 8) ^ (lfsr >> 4)) & 1;
         lfsr = ((lfsr << 1) | bit) & 0x1FF;
-        b = static_cast<uint8_t>(IDLE_LINES | (bit ? LINE_MOSI : 0));
+        b = static_cast<uint8_t>(LINE_NEUTRAL | (bit ? LINE_MOSI : 0));
     }
     return out;
 }

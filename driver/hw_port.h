@@ -3,7 +3,7 @@
 // access: claim, set-up and check at arm, one data write and one status read
 // per output byte, restore and hand back at release.
 //
-// Freestanding (only <stdint.h>): the Windows driver plugs in
+// Freestanding (only <stdint.h> and spifns_wire.h): the Windows driver plugs in
 // WRITE_PORT_UCHAR and READ_PORT_UCHAR and the system parallel-port driver's
 // allocate and free; the native tests plug in a model of the port. Access
 // that some hosts lack is optional: a port with no reachable ECR has ecr 0,

@@ -26,7 +26,7 @@ case $mode in
     cp "$3" "$work/spitool.exe" && cp "$4" "$work/usb/spifns.dll" && cp "$5" "$work/ftd2xx.dll" || exit 1
     # A second copy without ftd2xx.dll: D2XX not installed.
     cp "$3" "$work/bare/spitool.exe" && cp "$4" "$work/bare/usb/spifns.dll" || exit 1
-    spitool() { "$runner" run "$prefix" "${exe:-spitool.exe}" "$@"; }
+    spitool() { "$runner" run "$prefix" spitool.exe "$@"; }
     ;;
   *) echo "usage: see $0" >&2; exit 2 ;;
 esac
@@ -88,10 +88,10 @@ if [ "$mode" = native ]; then
   check not_installed 1 "spitool: the USB edition of the library is not installed (cannot load */libspifns_usb.so.1: *)" \
     --usb probe
 else
-  exe=bare/spitool.exe
+  # From its own folder: Windows looks for DLLs in the current one too.
+  cd bare && : >empty.conf
   check no_d2xx 1 "spitool: cannot select port 1: error 0x100 (Couldn't find LPT port); port 1: ftd2xx.dll, FTDI's D2XX driver, is not installed (Windows error 126)" \
     --usb probe
-  exe=spitool.exe
   rm usb/spifns.dll
   check not_installed 1 "spitool: the USB edition of the library is not installed (cannot load *usb?spifns.dll: Windows error 126*)" \
     --usb probe

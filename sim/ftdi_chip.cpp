@@ -6,14 +6,14 @@
 namespace {
 
 // Buffer sizes from the datasheets: FT232R 128-byte transmit (host to pins)
-// and 256-byte receive buffers; the H series 1 KiB each per channel (FT4232H
-// 2 KiB in all for four channels, modelled as its per-channel 512 bytes).
+// and 256-byte receive buffers; FT232H 1 KiB each. The dual and quad H chips
+// have larger buffers per channel; they are modelled with the FT232H's.
 // Baud-rate limits: 3 MBd on the 48 MHz chips, 12 MBd on the H series.
 const ftdi_chip_info INFO[] = {
     {"232R", "FT232R USB UART", 0x6001, 128, 256, 1, 64, 3000000},
     {"232H", "Single RS232-HS", 0x6014, 1024, 1024, 1, 512, 12000000},
     {"2232H", "Dual RS232-HS", 0x6010, 1024, 1024, 2, 512, 12000000},
-    {"4232H", "Quad RS232-HS", 0x6011, 512, 512, 4, 512, 12000000},
+    {"4232H", "Quad RS232-HS", 0x6011, 1024, 1024, 4, 512, 12000000},
 };
 
 uint8_t pins_now(const ftdi_chip *chip)
@@ -107,8 +107,12 @@ uint32_t ftdi_chip_read(ftdi_chip *chip, uint8_t *dst, uint32_t max)
         chip->sample_first = (chip->sample_first + 1) % chip->info->sample_buffer;
         chip->sample_count--;
     }
-    if (n > 0)
+    if (n > 0) {
         chip->stats.reads++;
+        // Each packet carries two modem status bytes besides the samples.
+        if (n % (chip->info->packet - 2) != 0)
+            chip->stats.short_reads++;
+    }
     run(chip); // room for samples again: stalled bytes go out
     return n;
 }

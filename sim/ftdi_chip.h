@@ -45,6 +45,8 @@ struct ftdi_chip_stats {
     uint64_t bytes_out;    // bytes output on the pins
     uint32_t writes;       // host writes (USB OUT transfers)
     uint32_t reads;        // host reads that returned samples (USB IN transfers)
+    uint32_t short_reads;  // of them, reads whose samples end in a partly filled USB
+                           // packet: on a chip those wait for the latency timer
     uint32_t stalls;       // times bytes were left waiting for the host to read samples
     uint32_t failed_writes; // writes that could not complete
     uint32_t max_unread;   // most samples waiting unread at once

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <libftdi1/ftdi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -185,12 +186,19 @@ TEST_F(UsbEdition, PortsAreAdaptersBySerialThenChannelUnlessNamed)
     EXPECT_EQ(opened("1"), "A1A");
     EXPECT_EQ(opened("2"), "A1B");
     EXPECT_EQ(opened("3"), "B2A");
+    // Channel 16 needs D5 high, and D5 is the data-out input.
+    g_trace.clear();
+    lib.set_debug_callback(keep_trace);
+    run_setvar("SPIMUL", "16", lib.sequence);
+    EXPECT_EQ(lib.get_last_error(nullptr, nullptr), ERR_IOCTL);
+    EXPECT_NE(std::find(g_trace.begin(), g_trace.end(),
+                        "usb: D5 is the data-out input and cannot be driven high (multiplexer channel 16)\n"),
+              g_trace.end());
+    run_setvar("SPIMUL", "-1", lib.sequence);
     EXPECT_EQ(run_setvar("SPIPORT", "4", lib.sequence), 1);
     setenv("SPIFNS_USB_PORT1", "A1:b", 1);
     EXPECT_EQ(opened("1"), "A1B");
     setenv("SPIFNS_USB_DATA_OUT_PIN", "7", 1);
-    g_trace.clear();
-    lib.set_debug_callback(keep_trace);
     EXPECT_EQ(run_setvar("SPIPORT", "1", lib.sequence), 1);
     unsetenv("SPIFNS_USB_DATA_OUT_PIN");
     ASSERT_FALSE(g_trace.empty());

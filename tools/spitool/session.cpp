@@ -71,6 +71,8 @@ std::string Session::describe(const ErrorState &s)
     }
     if (g_usb && s.message == "Couldn't find LPT port")
         t += g_usb_note.empty() ? "; no USB adapter answered (see docs/usb.md)" : "; " + g_usb_note;
+    else if (g_usb && s.message == "IOCTL failed" && !g_usb_note.empty())
+        t += "; " + g_usb_note;
 #if defined(_WIN32)
     else if (s.message == "Couldn't find LPT port")
         t += "; is the port driver installed and started? (sc query torvex)";

@@ -135,6 +135,15 @@ bool os_port_play(os_handle device, const uint8_t *out, uint8_t *status, uint32_
     usb_port *p = static_cast<usb_port *>(device);
     if (n == 0)
         return true;
+    // The data-out pin is an input: a waveform that needs it high (the
+    // multiplexer's channel 16 with data-out on D5) would reach another chip.
+    const uint8_t pin = static_cast<uint8_t>(1u << p->data_out_pin);
+    for (uint32_t i = 0; i < n; i++)
+        if (out[i] & pin) {
+            trace("usb: D%d is the data-out input and cannot be driven high (multiplexer channel %d)\n",
+                  p->data_out_pin, (out[i] & MUX_CHANNEL) >> 1);
+            return false;
+        }
     uint8_t bytes[CHUNK];
     uint8_t samples[CHUNK];
     // The stream is out[0..n-1] and out[n-1] again; sample k was taken before

@@ -21,41 +21,20 @@ constexpr long READ_TIMEOUT_MS = 1000;
 // packet goes to the host after this long.
 constexpr unsigned char LATENCY_MS = 2;
 
-int channels_of(ftdi_chip_type type)
-{
-    switch (type) {
-    case TYPE_2232C:
-    case TYPE_2232H: return 2;
-    case TYPE_4232H: return 4;
-    default: return 1;
-    }
-}
-
-// Channel counts of the adapters seen in this process, by serial number: an
-// adapter that is open (here or elsewhere) cannot be opened to ask its type.
-struct known_adapter {
-    char serial[USB_SERIAL_MAX];
+// FTDI's own product ids (vendor 0x0403) and their channels: the list asks
+// for each id in turn, so that no adapter is opened just to learn its type
+// (an open detaches the serial driver from it).
+struct product {
+    int id;
     int channels;
 };
-known_adapter known[USB_MAX_ADAPTERS];
-
-int channel_count(ftdi_context *scratch, libusb_device *dev, const char *serial)
-{
-    for (const known_adapter &k : known)
-        if (k.channels > 0 && std::strcmp(k.serial, serial) == 0)
-            return k.channels;
-    if (ftdi_set_interface(scratch, INTERFACE_A) != 0 || ftdi_usb_open_dev(scratch, dev) != 0)
-        return 1; // busy elsewhere: its first channel is what can be named
-    const int channels = channels_of(scratch->type);
-    ftdi_usb_close(scratch);
-    for (known_adapter &k : known)
-        if (k.channels == 0) {
-            std::snprintf(k.serial, sizeof k.serial, "%s", serial);
-            k.channels = channels;
-            break;
-        }
-    return channels;
-}
+constexpr product PRODUCTS[] = {
+    {0x6001, 1}, // FT232R, FT245R
+    {0x6010, 2}, // FT2232C/D, FT2232H
+    {0x6011, 4}, // FT4232H
+    {0x6014, 1}, // FT232H
+    {0x6015, 1}, // FT-X series
+};
 
 long elapsed_ms(const timespec &since)
 {
@@ -87,29 +66,29 @@ int usb_adapter_list(usb_adapter_id *ids, int max)
         usb_note("libftdi1: out of memory");
         return -1;
     }
-    ftdi_device_list *devices = nullptr;
-    const int found = ftdi_usb_find_all(scratch, &devices, 0, 0);
-    if (found < 0) {
-        usb_note("libftdi1 cannot list USB devices: %s", ftdi_get_error_string(scratch));
-        ftdi_free(scratch);
-        return -1;
-    }
     int n = 0;
     int unreadable = 0;
-    for (ftdi_device_list *d = devices; d != nullptr; d = d->next) {
-        char serial[USB_SERIAL_MAX] = "";
-        if (ftdi_usb_get_strings(scratch, d->dev, nullptr, 0, nullptr, 0, serial, sizeof serial) != 0) {
-            unreadable++; // no permission to open it, most likely
-            continue;
+    for (const product &p : PRODUCTS) {
+        ftdi_device_list *devices = nullptr;
+        if (ftdi_usb_find_all(scratch, &devices, 0x0403, p.id) < 0) {
+            usb_note("libftdi1 cannot list USB devices: %s", ftdi_get_error_string(scratch));
+            ftdi_free(scratch);
+            return -1;
         }
-        const int channels = channel_count(scratch, d->dev, serial);
-        for (int c = 0; c < channels && n < max; c++, n++) {
-            std::snprintf(ids[n].serial, sizeof ids[n].serial, "%s", serial);
-            ids[n].channel = c;
-            ids[n].device[0] = '\0';
+        for (ftdi_device_list *d = devices; d != nullptr; d = d->next) {
+            char serial[USB_SERIAL_MAX] = "";
+            if (ftdi_usb_get_strings(scratch, d->dev, nullptr, 0, nullptr, 0, serial, sizeof serial) != 0) {
+                unreadable++; // no permission to open it, most likely
+                continue;
+            }
+            for (int c = 0; c < p.channels && n < max; c++, n++) {
+                std::snprintf(ids[n].serial, sizeof ids[n].serial, "%s", serial);
+                ids[n].channel = c;
+                ids[n].device[0] = '\0';
+            }
         }
+        ftdi_list_free(&devices);
     }
-    ftdi_list_free(&devices);
     ftdi_free(scratch);
     if (unreadable > 0)
         usb_note("%d more that cannot be opened: no permission? see the udev rule in docs/usb.md", unreadable);
@@ -153,12 +132,6 @@ usb_adapter *usb_adapter_open(const usb_adapter_id &id, uint8_t direction, uint3
         ftdi_free(ftdi);
         return nullptr;
     }
-    for (known_adapter &k : known)
-        if (std::strcmp(k.serial, id.serial) == 0 || k.channels == 0) {
-            std::snprintf(k.serial, sizeof k.serial, "%s", id.serial);
-            k.channels = channels_of(ftdi->type);
-            break;
-        }
     usb_adapter *a = static_cast<usb_adapter *>(std::malloc(sizeof(usb_adapter)));
     if (a == nullptr) {
         usb_note("out of memory");

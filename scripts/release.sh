@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds the Windows binaries and writes the release archives:
-#   spifns-<version>-windows.zip    spifns.dll, spitool.exe, the x86 and x64 port
+#   spifns-<version>-windows.zip    spifns.dll, its USB edition usb/spifns.dll, spitool.exe, the x86 and x64 port
 #                                   drivers with their install, uninstall and signing
 #                                   scripts, the public headers and the documents
 #   spifns-<version>-source.tar.gz  the sources of the commit checked out (git archive)
@@ -32,17 +32,19 @@ build() {
     exit 1
   fi
 }
-build mingw32 spifns spitool torvex
+build mingw32 spifns spifns_usb spitool torvex
 build mingw64    # the x64 port driver only
 
 name=spifns-$version-windows
 stage=$out/$name
 rm -rf "$stage" "$out/$name.zip"
-mkdir -p "$stage/driver" "$stage/include" "$stage/docs"
+mkdir -p "$stage/driver" "$stage/include" "$stage/docs" "$stage/usb"
 # Every file is named here, so a missing one stops the release.
 cp build/mingw32/src/spifns.dll build/mingw32/src/spitool.exe README.md LICENSE CHANGELOG.md "$stage/"
 cp include/spifns.h include/spifns_exports.h "$stage/include/"
-cp docs/spitool.md docs/spitool-timing.svg "$stage/docs/"
+cp docs/spitool.md docs/spitool-timing.svg docs/usb.md docs/usb-wiring.svg "$stage/docs/"
+# The USB edition: a drop-in spifns.dll for FTDI adapters (FTDI's D2XX driver installed).
+cp build/mingw32/src/usb/spifns.dll "$stage/usb/"
 cp build/mingw32/driver/torvex.sys build/mingw64/driver/torvex64.sys \
    driver/install.cmd driver/uninstall.cmd driver/install-wine.sh driver/uninstall-wine.sh \
    driver/README.md scripts/sign-driver.sh "$stage/driver/"

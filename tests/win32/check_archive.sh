@@ -1,7 +1,7 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Runs scripts/release.sh and checks the Windows archive as a user receives
-# it: the files and their layout, the DLL's format, exports, imports and
+# it: the files and their layout, the DLLs' (and the USB edition's) format, exports, imports and
 # version resource, the tool's and both drivers' version resources, and the
 # drivers' imports.
 #   check_archive.sh <source dir> <work dir> <objdump> <version> "<DLL imports>" <export>...
@@ -20,6 +20,7 @@ status=0
 fail() { echo "FAIL: $*"; status=1; }
 top=spifns-$version-windows
 expected=$(printf "$top/%s\n" CHANGELOG.md LICENSE README.md spifns.dll spitool.exe include/spifns.h include/spifns_exports.h docs/spitool.md docs/spitool-timing.svg \
+  docs/usb.md docs/usb-wiring.svg usb/spifns.dll \
   driver/README.md driver/torvex.sys driver/torvex64.sys driver/install.cmd driver/uninstall.cmd \
   driver/install-wine.sh driver/uninstall-wine.sh driver/sign-driver.sh | sort)
 found=$(cd "$work/unpacked" && find . -type f | sed 's|^\./||' | sort)
@@ -38,12 +39,17 @@ check check_pe.sh "$x86" "$dir/spifns.dll" dll
 check check_exports.sh "$x86" "$dir/spifns.dll" "$@"
 # shellcheck disable=SC2086 # the import names are words
 check check_imports.sh "$x86" "$dir/spifns.dll" $imports
+# The USB edition: the same twelve exports and two imports.
+check check_pe.sh "$x86" "$dir/usb/spifns.dll" dll
+check check_exports.sh "$x86" "$dir/usb/spifns.dll" "$@"
+# shellcheck disable=SC2086 # the import names are words
+check check_imports.sh "$x86" "$dir/usb/spifns.dll" $imports
 check check_pe.sh "$x86" "$dir/spitool.exe" console
 check check_pe.sh "$x86" "$dir/driver/torvex.sys" native
 check check_imports.sh "$x86" "$dir/driver/torvex.sys" ntoskrnl.exe hal.dll
 check check_pe.sh "$x64" "$dir/driver/torvex64.sys" native64
 check check_imports.sh "$x64" "$dir/driver/torvex64.sys" ntoskrnl.exe
-check check_version_resource.sh "$version" "$dir/spifns.dll" "$dir/spitool.exe" \
+check check_version_resource.sh "$version" "$dir/spifns.dll" "$dir/usb/spifns.dll" "$dir/spitool.exe" \
   "$dir/driver/torvex.sys" "$dir/driver/torvex64.sys"
 [ $status -eq 0 ] && echo "$(basename "$zip"): $(printf '%s\n' "$found" | wc -l) files as expected"
 exit $status

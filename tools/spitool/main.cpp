@@ -45,10 +45,12 @@ int run_tool(int argc, char **argv)
     if (o.version) // its own first line, for help2man and scripts
         std::printf("spitool %s\n", TOOL_VERSION);
     SpiLib lib;
-    std::string path = o.library.empty() ? default_library_path() : o.library;
+    if (o.usb && !o.library.empty())
+        throw UsageError("--usb and --library both name the library to load");
+    std::string path = o.usb ? usb_library_path() : o.library.empty() ? default_library_path() : o.library;
     std::string why;
     if (!load_library(path, &lib, &why))
-        throw Failure(why);
+        throw Failure(o.usb ? "the USB edition of the library is not installed (" + why + ")" : why);
     struct Unload {
         SpiLib &lib;
         ~Unload() { unload_library(&lib); }

@@ -85,6 +85,8 @@ const OptionSpec OPTIONS[] = {
      set_to<&Options::verify, false>},
     {'\0', "--library", "PATH", "library to load (default: the one beside spitool)", false,
      [](Options &o, const std::string &, const std::string &v) { o.library = v; }},
+    {'\0', "--usb", nullptr, "load the USB edition of the library (FTDI adapters; see docs/usb.md)", false,
+     set_to<&Options::usb, true>},
     {'\0', "--format", "F", "word file format for dump and load: bin, text or ihex", false,
      [](Options &o, const std::string &, const std::string &v) {
          format_named(v); // validates

@@ -17,6 +17,7 @@ struct Command;
 
 struct Options {
     std::string library;
+    bool usb = false; // load the USB edition of the library
     bool port_given = false;
     int32_t port = 1;
     bool clock_given = false;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "fileio.h"
 #include "progress.h"
@@ -15,9 +16,17 @@ namespace {
 
 // Trace lines: printed with --trace.
 bool g_print_trace = false;
+// The USB edition tells why a port cannot be opened in a trace line.
+bool g_usb = false;
+std::string g_usb_note;
 
 void SPIFNS_CALL trace_sink(const char *line)
 {
+    if (g_usb && std::strncmp(line, "usb: ", 5) == 0) {
+        g_usb_note.assign(line + 5);
+        while (!g_usb_note.empty() && g_usb_note.back() == '\n')
+            g_usb_note.pop_back();
+    }
     if (g_print_trace) {
         std::fputs(line, stderr);
         std::fflush(stderr);
@@ -60,8 +69,12 @@ std::string Session::describe(const ErrorState &s)
         t += std::string(": no read echo 0x") + buf +
              " from the chip (is a chip there? check wiring and power, or try a lower --clock)";
     }
+    if (g_usb && s.message == "Couldn't find LPT port")
+        t += g_usb_note.empty() ? "; no USB adapter answered (see docs/usb.md)" : "; " + g_usb_note;
+    else if (g_usb && s.message == "IOCTL failed" && !g_usb_note.empty())
+        t += "; " + g_usb_note;
 #if defined(_WIN32)
-    if (s.message == "Couldn't find LPT port")
+    else if (s.message == "Couldn't find LPT port")
         t += "; is the port driver installed and started? (sc query torvex)";
 #endif
     return t;
@@ -98,6 +111,7 @@ void Session::open(bool select_port, bool leave_port)
     lib_.init();
     opened_ = true;
     g_print_trace = opt_.trace;
+    g_usb = opt_.usb;
     lib_.set_debug_callback(&trace_sink);
     if (opt_.chip_given)
         lib_.chip_select(opt_.chip);

@@ -98,6 +98,24 @@ void close_module(void *module)
 }
 #endif
 
+// A library file beside the tool (Windows, and the build tree); installed on
+// Linux, the tool is in bin/ and the library in the library directory:
+// relative to the tool's, or absolute where the install named it so.
+std::string library_path(const std::string &file)
+{
+#if defined(_WIN32)
+    return executable_dir() + "\\" + file;
+#else
+    std::string beside = executable_dir() + "/" + file;
+    if (access(beside.c_str(), F_OK) == 0)
+        return beside;
+    const std::string libdir = SPITOOL_INSTALLED_LIBDIR;
+    if (!libdir.empty() && libdir[0] == '/')
+        return libdir + "/" + file;
+    return executable_dir() + "/" + libdir + "/" + file;
+#endif
+}
+
 template <typename Fn>
 bool resolve(void *module, const char *name, Fn *slot, std::string *missing)
 {
@@ -115,19 +133,15 @@ bool resolve(void *module, const char *name, Fn *slot, std::string *missing)
 
 std::string default_library_path()
 {
+    return library_path(LIBRARY_FILE);
+}
+
+std::string usb_library_path()
+{
 #if defined(_WIN32)
-    return executable_dir() + "\\" + LIBRARY_FILE;
+    return library_path("usb\\spifns.dll");
 #else
-    // Beside the tool in the build tree; installed, the tool is in bin/ and
-    // the library in the library directory: relative to the tool's, or
-    // absolute where the install named it so.
-    std::string beside = executable_dir() + "/" + LIBRARY_FILE;
-    if (access(beside.c_str(), F_OK) == 0)
-        return beside;
-    const std::string libdir = SPITOOL_INSTALLED_LIBDIR;
-    if (!libdir.empty() && libdir[0] == '/')
-        return libdir + "/" + LIBRARY_FILE;
-    return executable_dir() + "/" + libdir + "/" + LIBRARY_FILE;
+    return library_path(SPITOOL_USB_LIBRARY_FILE);
 #endif
 }
 

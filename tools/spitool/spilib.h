@@ -37,6 +37,9 @@ struct SpiLib {
 // The library file spitool loads when no --library is given: the one beside
 // the spitool executable.
 std::string default_library_path();
+// The USB edition's file (spitool --usb): usb\spifns.dll beside spitool.exe,
+// or libspifns_usb.so.1 where default_library_path looks for the library.
+std::string usb_library_path();
 
 // Loads the library at path and resolves its exports. On failure returns
 // false with a one-line reason in *why; nothing stays loaded.

@@ -22,7 +22,8 @@
 #    type, out of range, an ECR on the port's registers or past 0xFFFF, a
 #    system port that is not there): the driver does not start, and its
 #    debug output names the value.
-# Exits 77 (skip) when the log does not have the form this check reads.
+# Cannot run (a skip, or a failure where CI is set) when the log does not have
+# the form this check reads.
 set -u
 [ $# -eq 3 ] || { echo "usage: $0 <prefix> <torvex.sys> <spitool.exe>" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
@@ -54,8 +55,9 @@ check_accesses() {
                       -e 's/.*fixme:ntoskrnl:READ_PORT_UCHAR (\([0-9A-F]*\)) stub!$/R \1/p' >"$log.events"
   calls=$(since "$1" | grep -c 'PORT_UCHAR')
   if [ "$calls" -eq 0 ] || [ "$calls" -ne "$(wc -l <"$log.events")" ]; then
-    echo "SKIP: this Wine does not log port accesses as 'fixme:ntoskrnl:WRITE_PORT_UCHAR (00000378 17) stub!'"
-    exit 77
+    sh "$here/../support/cannot_run.sh" \
+      "this Wine does not log port accesses as 'fixme:ntoskrnl:WRITE_PORT_UCHAR (00000378 17) stub!'"
+    exit $?
   fi
   awk -v step="$2" '
   function fail(what) { print "FAIL: " step ": " what; bad = 1 }

@@ -128,8 +128,10 @@ function(spifns_packaging)
         file(RELATIVE_PATH tool_to_lib /root/${CMAKE_INSTALL_BINDIR} /root/${CMAKE_INSTALL_LIBDIR})
       endif()
       target_compile_definitions(spitool PRIVATE
-        SPITOOL_LIBRARY_FILE="$<TARGET_SONAME_FILE_NAME:spifns>" SPITOOL_INSTALLED_LIBDIR="${tool_to_lib}"
-        SPITOOL_USB_LIBRARY_FILE="$<TARGET_SONAME_FILE_NAME:spifns_usb>")
+        SPITOOL_LIBRARY_FILE="$<TARGET_SONAME_FILE_NAME:spifns>" SPITOOL_INSTALLED_LIBDIR="${tool_to_lib}")
+      if(TARGET spifns_usb)
+        target_compile_definitions(spitool PRIVATE SPITOOL_USB_LIBRARY_FILE="$<TARGET_SONAME_FILE_NAME:spifns_usb>")
+      endif()
     endif()
     spifns_built(spitool have_tool)
     if(have_tool)

@@ -54,7 +54,7 @@ function(spifns_version_resource target description file_type file_subtype)
   set(RC_DESCRIPTION "${description}")
   set(RC_FILE_TYPE ${file_type})
   set(RC_FILE_SUBTYPE ${file_subtype})
-  set(rc ${PROJECT_BINARY_DIR}/version/${name}.rc)
+  set(rc ${PROJECT_BINARY_DIR}/version/${target}.rc)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
   target_sources(${target} PRIVATE ${rc})
 endfunction()
@@ -80,6 +80,9 @@ function(spifns_packaging)
 
     install(EXPORT spifnsTargets NAMESPACE spifns::
       DESTINATION ${SPIFNS_CMAKE_DIR} COMPONENT spifns_development)
+    # The same package in the build tree: find_package(spifns) with spifns_DIR
+    # set to it takes the library as built, with the headers of the sources.
+    export(EXPORT spifnsTargets NAMESPACE spifns:: FILE ${PROJECT_BINARY_DIR}/spifnsTargets.cmake)
     configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/spifnsConfig.cmake.in
       ${PROJECT_BINARY_DIR}/spifnsConfig.cmake INSTALL_DESTINATION ${SPIFNS_CMAKE_DIR})
     # 1.x hosts accept any 1.y: the interface only grows within a major version.
@@ -88,19 +91,11 @@ function(spifns_packaging)
     install(FILES ${PROJECT_BINARY_DIR}/spifnsConfig.cmake ${PROJECT_BINARY_DIR}/spifnsConfigVersion.cmake
       DESTINATION ${SPIFNS_CMAKE_DIR} COMPONENT spifns_development)
 
-    # The .pc file finds its prefix from its own place, so that the prefix given
-    # to cmake --install (not the one configured) is the one it names. An
-    # absolute library or include directory is named as it is; with an
-    # absolute library directory the .pc file's place says nothing of the
-    # prefix, so the configured one stands.
-    set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-    if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
-      set(SPIFNS_PC_PREFIX ${CMAKE_INSTALL_PREFIX})
-    else()
-      file(RELATIVE_PATH pc_to_prefix /root/${pc_dir} /root)
-      string(REGEX REPLACE "/$" "" pc_to_prefix ${pc_to_prefix})
-      set(SPIFNS_PC_PREFIX "\${pcfiledir}/${pc_to_prefix}")
-    endif()
+    # spifns.pc names the prefix installed to in full (pkg-config compares
+    # it with the system directories it leaves out of the flags): written
+    # when installing, so that the prefix given to cmake --install, not the
+    # one configured, is the one it names (DESTDIR stays out of it). An
+    # absolute library or include directory is named as it is.
     foreach(dir LIBDIR INCLUDEDIR)
       if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
         set(SPIFNS_PC_${dir} ${CMAKE_INSTALL_${dir}})
@@ -108,8 +103,17 @@ function(spifns_packaging)
         set(SPIFNS_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
       endif()
     endforeach()
-    configure_file(${PROJECT_SOURCE_DIR}/cmake/spifns.pc.in ${PROJECT_BINARY_DIR}/spifns.pc @ONLY)
-    install(FILES ${PROJECT_BINARY_DIR}/spifns.pc DESTINATION ${pc_dir} COMPONENT spifns_development)
+    set(SPIFNS_PC_PREFIX "@SPIFNS_PC_PREFIX@") # filled in when installing
+    set(pc ${PROJECT_BINARY_DIR}/pkgconfig/spifns.pc)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/spifns.pc.in ${pc}.in @ONLY)
+    install(CODE "set(SPIFNS_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+      configure_file(\"${pc}.in\" \"${pc}\" @ONLY)" COMPONENT spifns_development)
+    install(FILES ${pc} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT spifns_development)
+  endif()
+  # The USB edition, for hosts that load it by name (spitool --usb).
+  spifns_built(spifns_usb have_usb)
+  if(have_usb AND NOT WIN32)
+    install(TARGETS spifns_usb LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT spifns_usb NAMELINK_SKIP)
   endif()
 
   if(TARGET spitool)
@@ -125,6 +129,9 @@ function(spifns_packaging)
       endif()
       target_compile_definitions(spitool PRIVATE
         SPITOOL_LIBRARY_FILE="$<TARGET_SONAME_FILE_NAME:spifns>" SPITOOL_INSTALLED_LIBDIR="${tool_to_lib}")
+      if(TARGET spifns_usb)
+        target_compile_definitions(spitool PRIVATE SPITOOL_USB_LIBRARY_FILE="$<TARGET_SONAME_FILE_NAME:spifns_usb>")
+      endif()
     endif()
     spifns_built(spitool have_tool)
     if(have_tool)
@@ -135,6 +142,9 @@ function(spifns_packaging)
   if(WIN32)
     if(TARGET spifns)
       spifns_version_resource(spifns "spifns SPI transport over the parallel port" VFT_DLL 0)
+    endif()
+    if(TARGET spifns_usb)
+      spifns_version_resource(spifns_usb "spifns SPI transport over FTDI USB adapters" VFT_DLL 0)
     endif()
     if(TARGET spitool)
       spifns_version_resource(spitool "spitool, command-line host of spifns" VFT_APP 0)

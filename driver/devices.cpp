@@ -15,11 +15,58 @@ static void make_name(UNICODE_STRING *name, WCHAR *buffer, size_t cap, const WCH
     set_unicode(name, buffer, n, cap);
 }
 
+// A SID of the NT authority (S-1-5-...) with up to two subauthorities.
+struct nt_sid {
+    ULONG storage[4];
+    nt_sid(ULONG first, ULONG second = 0)
+    {
+        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+        RtlInitializeSid(storage, &nt, second != 0 ? 2 : 1);
+        *RtlSubAuthoritySid(storage, 0) = first;
+        if (second != 0)
+            *RtlSubAuthoritySid(storage, 1) = second;
+    }
+};
+
+// Sets the device's DACL before anyone can open it: SYSTEM and the
+// Administrators all access; with users_may_open, the interactive users too,
+// with the read and write access that hosts open a port with. Set through a
+// kernel handle (ObOpenObjectByPointer, ZwSetSecurityObject), which needs no
+// import library beyond ntoskrnl's.
+static bool set_device_security(PDEVICE_OBJECT device, bool users_may_open)
+{
+    const nt_sid system(SECURITY_LOCAL_SYSTEM_RID);
+    const nt_sid admins(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+    const nt_sid interactive(SECURITY_INTERACTIVE_RID);
+    ULONG acl_storage[32];
+    auto *acl = reinterpret_cast<PACL>(acl_storage);
+    SECURITY_DESCRIPTOR sd;
+    auto sid = [](const nt_sid &s) { return const_cast<PSID>(static_cast<const void *>(s.storage)); };
+    if (!NT_SUCCESS(RtlCreateAcl(acl, sizeof(acl_storage), ACL_REVISION)) ||
+        !NT_SUCCESS(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid(system))) ||
+        !NT_SUCCESS(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid(admins))) ||
+        (users_may_open && !NT_SUCCESS(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ | FILE_GENERIC_WRITE,
+                                                              sid(interactive)))) ||
+        !NT_SUCCESS(RtlCreateSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) ||
+        !NT_SUCCESS(RtlSetDaclSecurityDescriptor(&sd, TRUE, acl, FALSE)))
+        return false;
+    HANDLE handle = nullptr;
+    NTSTATUS status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, nullptr, WRITE_DAC, nullptr,
+                                            KernelMode, &handle);
+    if (NT_SUCCESS(status)) {
+        status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &sd);
+        ZwClose(handle);
+    }
+    if (!NT_SUCCESS(status))
+        DbgPrint("torvex: the access rights of a device cannot be set (status 0x%08lx)\n", status);
+    return NT_SUCCESS(status);
+}
+
 // Creates \Device\<base><n> (or \Device\<base> when not numbered) with a
-// zeroed extension that starts with its kind; the caller fills the rest of
-// the extension, then publishes it.
-// Exclusive devices are opened by one handle at a time: Windows' I/O manager
-// refuses a second open before the driver sees it.
+// zeroed extension that starts with its kind and the access rights of
+// set_device_security; the caller fills the rest of the extension, then
+// publishes it. Exclusive devices are opened by one handle at a time:
+// Windows' I/O manager refuses a second open before the driver sees it.
 PDEVICE_OBJECT create_device(PDRIVER_OBJECT driver, ULONG extension_size, ULONG kind,
                              const WCHAR *base, bool numbered, ULONG number, bool exclusive,
                              UNICODE_STRING *device_name, WCHAR *name_buffer, size_t cap)
@@ -32,6 +79,10 @@ PDEVICE_OBJECT create_device(PDRIVER_OBJECT driver, ULONG extension_size, ULONG 
         return nullptr;
     RtlZeroMemory(device->DeviceExtension, extension_size);
     *static_cast<ULONG *>(device->DeviceExtension) = kind;
+    if (!set_device_security(device, kind == KIND_PORT)) {
+        IoDeleteDevice(device);
+        return nullptr;
+    }
     return device;
 }
 
@@ -73,23 +124,25 @@ void delete_device(PDEVICE_OBJECT device)
     IoDeleteDevice(device);
 }
 
-// Creates port n's device with its back end; false when the port cannot be
-// served (bad I/O base, registers shared with another port, no memory).
+// Creates port n's device with its back end; false, with a debug message,
+// when the port cannot be served (a setting refused, registers shared with
+// another port, no memory).
 bool add_port(PDRIVER_OBJECT driver, HANDLE key, ULONG port, bool refuse_probe)
 {
     UNICODE_STRING device_name;
     WCHAR device_text[48];
     PDEVICE_OBJECT device = create_device(driver, sizeof(port_ext), KIND_PORT, L"Torvex", true,
                                           port, true, &device_name, device_text, 48);
-    if (device == nullptr)
-        return false;
-    auto *ext = static_cast<port_ext *>(device->DeviceExtension);
-    KeInitializeMutex(&ext->lock, 0);
-    ext->refuse_probe = refuse_probe;
-    if (!backend_init(ext, key, port) ||
+    auto *ext = device != nullptr ? static_cast<port_ext *>(device->DeviceExtension) : nullptr;
+    if (ext != nullptr) {
+        KeInitializeMutex(&ext->lock, 0);
+        ext->refuse_probe = refuse_probe;
+    }
+    if (ext == nullptr || !backend_init(ext, key, port) ||
         !publish_device(device, &device_name, L"TORVEX", true, port, &ext->link_name,
                         ext->link_buffer, 32)) {
         delete_device(device);
+        DbgPrint("torvex: port %lu not created\n", port);
         return false;
     }
     g_driver.ports[port] = device;
@@ -188,7 +241,8 @@ NTSTATUS port_control(port_ext *ext, PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR 
     }
     // One system buffer holds the input and receives the output; the play
     // loop reads each byte before it stores its status.
-    backend_play(ext, r.buffer, r.buffer, r.in_length);
+    if (!backend_play(ext, irp, r.buffer, r.buffer, r.in_length))
+        return STATUS_CANCELLED;
     ++ext->stats.plays;
     const ULONG low = ext->stats.play_bytes_low + r.in_length;
     if (low < ext->stats.play_bytes_low)

@@ -64,34 +64,75 @@ HANDLE open_parameters(PUNICODE_STRING registry_path)
     return NT_SUCCESS(status) ? key : nullptr;
 }
 
-// Reads a REG_DWORD value; false (and *value untouched) when it is missing
-// or of another type or size.
-bool read_dword(HANDLE key, const WCHAR *name, ULONG *value)
+setting_name::setting_name(const char *prefix, ULONG port)
+{
+    size_t n = 0;
+    while (*prefix != 0 && n + 1 < sizeof(text))
+        text[n++] = *prefix++;
+    if (port != 0) {
+        char digits[12];
+        size_t d = 0;
+        do {
+            digits[d++] = static_cast<char>('0' + port % 10);
+            port /= 10;
+        } while (port != 0);
+        while (d > 0 && n + 1 < sizeof(text))
+            text[n++] = digits[--d];
+    }
+    text[n] = 0;
+}
+
+setting_read read_dword(HANDLE key, const setting_name &name, ULONG *value)
 {
     if (key == nullptr)
-        return false;
+        return SETTING_MISSING;
+    WCHAR wide[sizeof(name.text)];
+    size_t n = 0;
+    for (; name.text[n] != 0; ++n)
+        wide[n] = static_cast<WCHAR>(name.text[n]);
     UNICODE_STRING uname;
-    RtlInitUnicodeString(&uname, name);
+    set_unicode(&uname, wide, n, n + 1);
     union {
         KEY_VALUE_PARTIAL_INFORMATION info;
         UCHAR raw[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 8];
     } reply;
+    RtlZeroMemory(&reply, sizeof(reply));
     ULONG length = 0;
+    // A value too long for the buffer still reports its type and size.
     const NTSTATUS status = ZwQueryValueKey(key, &uname, KeyValuePartialInformation, &reply,
                                             sizeof(reply), &length);
-    if (!NT_SUCCESS(status) || reply.info.Type != REG_DWORD || reply.info.DataLength != 4)
-        return false;
+    if (status == STATUS_OBJECT_NAME_NOT_FOUND)
+        return SETTING_MISSING;
+    if (!NT_SUCCESS(status) && status != STATUS_BUFFER_OVERFLOW) {
+        DbgPrint("torvex: %s refused: it cannot be read (status 0x%08lx)\n", name.text, status);
+        return SETTING_BAD;
+    }
+    if (reply.info.Type != REG_DWORD || reply.info.DataLength != 4) {
+        DbgPrint("torvex: %s refused: not a REG_DWORD (type %lu, %lu bytes)\n", name.text,
+                 reply.info.Type, reply.info.DataLength);
+        return SETTING_BAD;
+    }
     const UCHAR *d = reply.info.Data;
     *value = static_cast<ULONG>(d[0]) | static_cast<ULONG>(d[1]) << 8 |
              static_cast<ULONG>(d[2]) << 16 | static_cast<ULONG>(d[3]) << 24;
-    return true;
+    return SETTING_READ;
 }
 
-// Reads the per-port value <prefix><port>, e.g. IoBase1.
-bool read_port_dword(HANDLE key, const WCHAR *prefix, ULONG port, ULONG *value)
+bool read_setting(HANDLE key, const setting_name &name, ULONG lo, ULONG hi, ULONG *value,
+                  bool *present)
 {
-    WCHAR name[32];
-    size_t n = append_text(name, 0, 32, prefix);
-    append_decimal(name, n, 32, port);
-    return read_dword(key, name, value);
+    ULONG v = 0;
+    const setting_read r = read_dword(key, name, &v);
+    if (present != nullptr)
+        *present = r == SETTING_READ;
+    if (r == SETTING_BAD)
+        return false;
+    if (r == SETTING_MISSING)
+        return true;
+    if (v < lo || v > hi) {
+        DbgPrint("torvex: %s refused: 0x%lx is outside 0x%lx to 0x%lx\n", name.text, v, lo, hi);
+        return false;
+    }
+    *value = v;
+    return true;
 }

@@ -104,17 +104,19 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     ULONG ports = DEFAULT_PORTS;
     ULONG backend = DEFAULT_BACKEND;
     ULONG refuse_probe = 0;
-    read_dword(key, L"Ports", &ports);
-    read_dword(key, L"Backend", &backend);
-    read_dword(key, L"RefuseProbe", &refuse_probe);
-    ports &= ~1u; // bit 0 names no port
-
+    // A setting that cannot be read as meant stops the driver: never a
+    // default in its place (a Backend of the wrong type would otherwise give
+    // the simulated boards where hardware was asked for).
     NTSTATUS status = STATUS_SUCCESS;
-    if (backend != TORVEX_BACKEND_SIM && backend != TORVEX_BACKEND_HARDWARE) {
-        DbgPrint("torvex: unknown back end %lu\n", backend);
+    if (!read_setting(key, setting_name("Ports"), 0, 0xFFFFFFFF, &ports) ||
+        !read_setting(key, setting_name("Backend"), TORVEX_BACKEND_SIM, TORVEX_BACKEND_HARDWARE, &backend) ||
+        !read_setting(key, setting_name("RefuseProbe"), 0, 0xFFFFFFFF, &refuse_probe)) {
+        DbgPrint("torvex: not started\n");
         status = STATUS_INVALID_PARAMETER;
     }
+    ports &= ~1u; // bit 0 names no port
     g_driver.backend = backend;
+    backend_setup();
 
     for (int i = 0; i < IRP_MJ_MAXIMUM_FUNCTION + 1; ++i)
         driver->MajorFunction[i] = dispatch;

@@ -7,7 +7,7 @@
 // header from defining them a second time.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
-#include <ntddk.h>
+#include <ntifs.h> // ntddk.h and the security and thread routines
 
 #include "hw_port.h"
 #include "sim_board.h"
@@ -26,11 +26,15 @@ constexpr POOL_TYPE NONPAGED_POOL = NonPagedPool;
 #endif
 
 // A port served by the system's parallel-port driver (\Device\ParallelPort<k>).
+// Its device is referenced only while the port is armed (or while it is
+// looked up at start), so that Device Manager can disable or remove it.
 struct system_port {
-    PFILE_OBJECT file; // our reference to its device, null when none
+    bool serves;        // the port is claimed from that driver at each arm
+    ULONG index;        // k
+    ULONG base;         // its registers, as that driver reports them
+    ULONG ecr;          // 0 when it reports no ECP registers (PPT_ECP_PRESENT)
+    PFILE_OBJECT file;  // our reference to its device, null when none
     PDEVICE_OBJECT device;
-    ULONG base; // its registers, as that driver reports them
-    ULONG ecr;  // 0 when it reports no ECP registers
 };
 
 struct port_ext {
@@ -61,6 +65,7 @@ struct driver_state {
     ULONG backend;
     PDEVICE_OBJECT ports[TORVEX_MAX_PORT + 1];
     PDEVICE_OBJECT control;
+    BOOLEAN(NTAPI *thread_terminating)(PETHREAD); // PsIsThreadTerminating, where usable
 };
 
 extern driver_state g_driver;
@@ -99,8 +104,21 @@ size_t append_decimal(WCHAR *text, size_t length, size_t cap, ULONG value);
 size_t append_text(WCHAR *text, size_t length, size_t cap, const WCHAR *tail);
 void set_unicode(UNICODE_STRING *s, WCHAR *buffer, size_t length, size_t cap);
 HANDLE open_parameters(PUNICODE_STRING registry_path);
-bool read_dword(HANDLE key, const WCHAR *name, ULONG *value);
-bool read_port_dword(HANDLE key, const WCHAR *prefix, ULONG port, ULONG *value);
+// A setting's name, as the registry and the debug output spell it: the
+// prefix, followed by the port number unless it is 0 (IoBase1, Backend).
+struct setting_name {
+    char text[32];
+    setting_name(const char *prefix, ULONG port = 0);
+};
+enum setting_read : uint8_t { SETTING_MISSING, SETTING_READ, SETTING_BAD };
+// Reads a REG_DWORD value; SETTING_BAD, with a debug message naming it,
+// when the value is there but of another type or size, or cannot be read.
+setting_read read_dword(HANDLE key, const setting_name &name, ULONG *value);
+// Reads a setting that must lie in lo..hi: a missing one leaves *value as
+// it is; false, with a debug message naming it, when it is of another type
+// or out of range. *present, when given, tells whether it was set.
+bool read_setting(HANDLE key, const setting_name &name, ULONG lo, ULONG hi, ULONG *value,
+                  bool *present = nullptr);
 
 // devices.cpp: device objects and the port devices' requests.
 PDEVICE_OBJECT create_device(PDRIVER_OBJECT driver, ULONG extension_size, ULONG kind,
@@ -122,13 +140,18 @@ NTSTATUS control_request(PIRP irp, PIO_STACK_LOCATION sp, ULONG_PTR *info);
 
 // backends.cpp: what stands behind a port. backend_arm makes a port ready
 // for plays when a handle arms it, backend_release undoes that.
+void backend_setup(); // once, at driver start
 bool backend_init(port_ext *ext, HANDLE key, ULONG port);
 void backend_free(port_ext *ext);
 bool backend_arm(port_ext *ext);
 void backend_release(port_ext *ext);
-void backend_play(port_ext *ext, const uint8_t *out, uint8_t *status, uint32_t n);
+// Plays n bytes; false when the request was cancelled or its thread is
+// terminating (checked every 64 KiB), with the hardware's lines left neutral.
+bool backend_play(port_ext *ext, PIRP irp, const uint8_t *out, uint8_t *status, uint32_t n);
 
-// parport.cpp: the system's parallel-port driver.
+// parport.cpp: the system's parallel-port driver. open takes a reference
+// to \Device\ParallelPort<index> and reads its registers (base and ECR);
+// close drops it.
 bool system_port_open(ULONG index, system_port *port);
 void system_port_close(system_port *port);
 bool system_port_allocate(system_port *port);

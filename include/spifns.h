@@ -2,7 +2,7 @@
 /*
  * spifns: SPI transport over the data lines of a PC parallel port.
  *
- * Public interface of the library. Valid C (C11 or later) and C++.
+ * Public interface of the library, for C (C99 or later) and C++ hosts.
  * Every export uses the cdecl calling convention and an undecorated name.
  * On 32-bit targets seq_record and var_entry are the 12-byte records that
  * hosts build and read by hand; the checks at the end of this file hold
@@ -13,6 +13,16 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+/* seq_record's members overlap through anonymous structs and a union, as
+ * hosts name them (record.address, record.name). ISO C has anonymous members
+ * from C11 and ISO C++ anonymous unions only; GCC and Clang take them in C99
+ * and C++ without a -pedantic warning when marked as an extension. */
+#if defined(__GNUC__)
+#define SPIFNS_ANONYMOUS __extension__
+#else
+#define SPIFNS_ANONYMOUS
+#endif
 
 #if defined(_WIN32)
 #define SPIFNS_CALL __cdecl
@@ -53,13 +63,13 @@ typedef void(SPIFNS_CALL *port_enum_fn)(int port_number, const char *name, void 
  * assignment (SEQ_SETVAR). Any other command is skipped. */
 typedef struct seq_record {
     int32_t command;
-    union {
-        struct {
+    SPIFNS_ANONYMOUS union {
+        SPIFNS_ANONYMOUS struct {
             uint16_t address;    /* chip address of the first word */
             uint16_t word_count; /* 0 to 65535 words */
             uint16_t *words;     /* filled by a read, sent by a write */
         };
-        struct {
+        SPIFNS_ANONYMOUS struct {
             const char *name;  /* variable name, e.g. "SPICLOCK" */
             const char *value; /* new value as text */
         };
@@ -89,8 +99,12 @@ SPIFNS_API int SPIFNS_CALL spifns_halvane_xap_stopped(void);
 #ifdef __cplusplus
 }
 #define SPIFNS_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define SPIFNS_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#else /* C99: an array type of negative size when cond is false */
+#define SPIFNS_CHECK_NAME(line) spifns_layout_check_##line
+#define SPIFNS_CHECK_AT(line) SPIFNS_CHECK_NAME(line)
+#define SPIFNS_STATIC_ASSERT(cond, msg) typedef char SPIFNS_CHECK_AT(__LINE__)[(cond) ? 1 : -1]
 #endif
 
 #if UINTPTR_MAX == 0xFFFFFFFFu

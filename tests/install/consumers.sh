@@ -2,7 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Installs a build into a fresh prefix, checks the installed layout, then
 # builds consumer.c against it once through find_package and once through
-# pkg-config, and runs both and the installed spitool.
+# pkg-config, and runs both and the installed spitool; builds it once more
+# against the build tree's package. A staged install (DESTDIR) for the
+# prefix /usr gives a spifns.pc whose flags pkg-config leaves empty but -l.
 #   consumers.sh <cmake> <build dir> <work dir> <C compiler> <libdir>
 set -eu
 cmake=$1 build=$2 work=$3 cc=$4 libdir=$5
@@ -44,11 +46,19 @@ run_consumer() { # <how> <program> [environment...]
   [ $status -eq 0 ] && echo "$how consumer: $out"
 }
 
-"$cmake" -S "$src" -B "$work/find_package" -DCMAKE_C_COMPILER="$cc" -DCMAKE_PREFIX_PATH="$prefix" \
-  >"$work/find_package.log" 2>&1 || { cat "$work/find_package.log"; fail "find_package consumer: configure failed"; exit 1; }
-grep -q "spifns $version found in $lib/cmake/spifns" "$work/find_package.log" || fail "find_package did not report spifns $version"
-"$cmake" --build "$work/find_package" >>"$work/find_package.log" 2>&1 || { cat "$work/find_package.log"; fail "find_package consumer: build failed"; exit 1; }
-run_consumer find_package "$work/find_package/consumer"
+# find_package <how> <package directory> [cache settings...]: builds and runs the consumer.
+find_package() {
+  how=$1 dir=$2
+  shift 2
+  log=$work/$how.log
+  "$cmake" -S "$src" -B "$work/$how" -DCMAKE_C_COMPILER="$cc" "$@" >"$log" 2>&1 ||
+    { cat "$log"; fail "$how consumer: configure failed"; exit 1; }
+  grep -q "spifns $version found in $dir\$" "$log" || fail "$how: find_package did not report spifns $version in $dir"
+  "$cmake" --build "$work/$how" >>"$log" 2>&1 || { cat "$log"; fail "$how consumer: build failed"; exit 1; }
+  run_consumer "$how" "$work/$how/consumer"
+}
+find_package find_package "$lib/cmake/spifns" -DCMAKE_PREFIX_PATH="$prefix"
+find_package build_tree "$build" -Dspifns_DIR="$build"
 
 export PKG_CONFIG_PATH="$lib/pkgconfig"
 [ "$(pkg-config --modversion spifns)" = "$version" ] || fail "pkg-config --modversion differs from $version"
@@ -56,4 +66,11 @@ export PKG_CONFIG_PATH="$lib/pkgconfig"
 "$cc" -std=c11 -Wall -Wextra -Werror "$src/consumer.c" $(pkg-config --cflags --libs spifns) -o "$work/consumer_pc" ||
   { fail "pkg-config consumer: build failed"; exit 1; }
 run_consumer pkg-config "$work/consumer_pc" LD_LIBRARY_PATH="$lib"
+
+DESTDIR=$work/stage "$cmake" --install "$build" --prefix /usr --component spifns_development >>"$work/install.log"
+pc=$work/stage/usr/$libdir/pkgconfig/spifns.pc
+grep -qx 'prefix=/usr' "$pc" || fail "staged spifns.pc: $(grep '^prefix=' "$pc")"
+# shellcheck disable=SC2046 # the flags are words
+set -- $(PKG_CONFIG_PATH=${pc%/*} pkg-config --cflags --libs spifns)
+[ "$*" = -lspifns ] || fail "pkg-config flags for the prefix /usr: $*"
 exit $status

@@ -9,7 +9,6 @@
 
 #include "load_replies.h"
 #include "spifns.h"
-#include "spifns_exports.h"
 
 namespace {
 
@@ -62,14 +61,4 @@ TEST(SharedLibraryLoad, FreshLoadGivesInitialStateAgainAfterUnload)
     }
     loaded_library again;
     expect_load_state(again);
-}
-
-TEST(SharedLibraryLoad, AllTwelveExportsResolve)
-{
-    loaded_library lib;
-    ASSERT_NE(lib.handle, nullptr) << dlerror();
-#define EXPORT_NAME(name, member) #name,
-    for (const char *name : {SPIFNS_EXPORTS(EXPORT_NAME)})
-        EXPECT_NE(dlsym(lib.handle, name), nullptr) << name;
-#undef EXPORT_NAME
 }

@@ -6,6 +6,8 @@
 
 #include <map>
 
+#include "../support/cannot_run.h"
+
 namespace {
 
 using namespace spitool_test;
@@ -600,7 +602,7 @@ TEST_F(SpitoolTest, VcdCarriesTheChipsAnswerOnMiso)
 TEST_F(SpitoolTest, VcdDecodesWithTheSpiDecoderWhenSigrokIsInstalled)
 {
     if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "sigrok-cli not installed";
+        CANNOT_RUN("sigrok-cli not installed");
     Result r = sim({"--no-verify", "--vcd", path("w.vcd"), "write", "0x10", "0x1234", "0xA5C3"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string cmd = "sigrok-cli -I vcd -i '" + path("w.vcd") +

@@ -165,15 +165,6 @@ TEST_F(WaveformTest, UnservablePeriodsAreRefusedLikeFailedAllocations)
     EXPECT_TRUE(drv.calls.empty());
 }
 
-TEST_F(WaveformTest, EachShiftAllocatesTheDocumentedBufferPairOnce)
-{
-    link_state.shift_period = 5;
-    const uint32_t before = simport_alloc_count();
-    ASSERT_TRUE(shift_bits(0x1234, 16, nullptr, true));
-    EXPECT_EQ(simport_alloc_count() - before, 2u);
-    EXPECT_EQ(drv.calls[0].size(), 5u * (2 * 16 + 5));
-}
-
 // The waveform layout at every short period and the size of the buffer pair
 // of one shift, both of which the engine's segment writer must keep whatever
 // store widths it uses.

@@ -46,16 +46,10 @@ void check_initial_state(const spifns_dll &f)
     int count = 0;
     f.getvarlist(&table, &count);
     CHECK_EQ(count, 8);
-    static const char *const names[8] = {"SPIPORT",        "SPIMUL",          "SPISHIFTPERIOD",
-                                         "SPICLOCK",       "SPICMDBITS",      "SPICMDREADBITS",
-                                         "SPICMDWRITEBITS", "SPIMAXCLOCK"};
     for (int i = 0; table != nullptr && i < 8 && i < count; ++i) {
-        CHECK_STR(table[i].name, names[i]);
-        CHECK_EQ(table[i].flags, i == 0 ? 1 : 0);
-    }
-    if (table != nullptr) {
-        CHECK_STR(table[0].default_text, "1");
-        CHECK_STR(table[7].default_text, "1000");
+        CHECK_STR(table[i].name, VARIABLE_TABLE[i].name);
+        CHECK_STR(table[i].default_text, VARIABLE_TABLE[i].default_text);
+        CHECK_EQ(table[i].flags, VARIABLE_TABLE[i].flags);
     }
 }
 

@@ -60,9 +60,10 @@ case $action in
     # now, with their output sent away: started by a test program they would
     # inherit its pipes and keep the test runner waiting on them. With
     # TORVEX_DEVICE_LOG set, their debug output goes to that file with
-    # ntoskrnl's fixme lines on (the port accesses of a driver under Wine).
+    # ntoskrnl's fixme lines on (the port accesses of a driver under Wine)
+    # and the drivers' DbgPrint lines (warn:debugstr).
     if [ -n "${TORVEX_DEVICE_LOG:-}" ]; then
-      WINEDEBUG=-all,fixme+ntoskrnl wineboot </dev/null >/dev/null 2>"$TORVEX_DEVICE_LOG"
+      WINEDEBUG=-all,fixme+ntoskrnl,warn+debugstr wineboot </dev/null >/dev/null 2>"$TORVEX_DEVICE_LOG"
     else
       wineboot </dev/null >/dev/null 2>&1
     fi

@@ -11,7 +11,7 @@ add_test(NAME driver64_format COMMAND ${SH}/check_pe.sh ${OBJDUMP} $<TARGET_FILE
 add_test(NAME driver64_imports COMMAND ${SH}/check_imports.sh ${OBJDUMP} $<TARGET_FILE:torvex> ntoskrnl.exe)
 
 if(NOT W32)
-  message(WARNING "SPIFNS_WIN32_BUILD not set: the WoW64 tests are not added")
+  spifns_test_cannot_run(wow64_tests "SPIFNS_WIN32_BUILD not set: the WoW64 tests are not added")
   return()
 endif()
 if(NOT HAVE_WINE)
@@ -52,7 +52,8 @@ if(OSSLSIGNCODE_PROGRAM AND OPENSSL_PROGRAM)
   # one for the machine when none is named.
   set(WOW64_REINSTALL ${SIGNED}/install.cmd)
 else()
-  message(WARNING "osslsigncode or openssl not found: the drivers are not signed, and the WoW64 prefix gets the unsigned one")
+  spifns_test_cannot_run(drivers_signature
+    "osslsigncode or openssl not found: the drivers are not signed, and the WoW64 prefix gets the unsigned one")
 endif()
 
 # One 64-bit prefix for the whole suite.

@@ -16,14 +16,18 @@ namespace {
 // itself in about half the bits, so no lag fits by chance.
 constexpr size_t PATTERN_BYTES = 512;
 
-// Status bits a plug on another pin would show up on, with their pins.
+// The other input pins a plug could be on, with their status bits and how
+// each reads the pin (BUSY inverted, the others straight).
 struct StatusPin {
     int bit;
     int pin;
     const char *name;
+    bool inverted;
 };
-constexpr StatusPin OTHER_INPUTS[] = {
-    {7, 11, "BUSY, read inverted"}, {5, 12, "PAPER OUT"}, {4, 13, "SELECT"}, {3, 15, "ERROR"}};
+constexpr StatusPin OTHER_INPUTS[] = {{7, 11, "BUSY, read inverted", true},
+                                      {5, 12, "PAPER OUT", false},
+                                      {4, 13, "SELECT", false},
+                                      {3, 15, "ERROR", false}};
 
 bool d6(const uint8_t *out, size_t i)
 {
@@ -38,6 +42,15 @@ bool follows(const uint8_t *out, const uint8_t *status, size_t n, int bit, bool 
         if ((((status[i] >> bit) & 1) != 0) != (d6(out, i - lag) != inverted))
             return false;
     return true;
+}
+
+// The smallest lag up to LOOPBACK_MAX_LAG at which the bit follows D6, or -1.
+int lag_followed(const uint8_t *out, const uint8_t *status, size_t n, int bit, bool inverted)
+{
+    for (uint32_t lag = 0; lag <= LOOPBACK_MAX_LAG && lag < n; lag++)
+        if (follows(out, status, n, bit, inverted, lag))
+            return static_cast<int>(lag);
+    return -1;
 }
 
 std::string number(size_t n)
@@ -71,13 +84,11 @@ LoopbackResult diagnose_loopback(const uint8_t *out, const uint8_t *status, size
     if (n > 0 && (high == n || high == 0)) {
         r.kind = high ? LoopbackResult::AlwaysHigh : LoopbackResult::AlwaysLow;
         for (const StatusPin &p : OTHER_INPUTS)
-            for (bool inverted : {false, true})
-                if (r.other_bit < 0 && follows(out, status, n, p.bit, inverted, 0)) {
-                    r.other_bit = p.bit;
-                    r.other_inverted = inverted;
-                }
+            if (r.other_bit < 0 && lag_followed(out, status, n, p.bit, p.inverted) >= 0)
+                r.other_bit = p.bit;
         return r;
     }
+    // The smallest lag first; at one lag the straight reading first.
     for (uint32_t lag = 0; lag <= LOOPBACK_MAX_LAG && lag < n; lag++)
         for (bool inverted : {false, true})
             if (follows(out, status, n, 6, inverted, lag)) {
@@ -88,6 +99,11 @@ LoopbackResult diagnose_loopback(const uint8_t *out, const uint8_t *status, size
             }
     r.kind = LoopbackResult::Erratic;
     return r;
+}
+
+uint32_t loopback_min_period(uint32_t lag)
+{
+    return lag > 1 ? lag : 1;
 }
 
 std::string describe_loopback(const LoopbackResult &r)
@@ -112,19 +128,18 @@ std::string describe_loopback(const LoopbackResult &r)
         if (r.inverted)
             t += r.lag ? " inverted and" : " inverted";
         if (r.lag)
-            t += " " + number(r.lag) + " sample" + (r.lag == 1 ? "" : "s") + " late";
+            t += " " + number(r.lag) + " output byte" + (r.lag == 1 ? "" : "s") + " late";
         t += samples;
         if (r.inverted)
-            t += ": the plug reaches an inverted input (pin 11, BUSY, is status bit 7 and "
-                 "reads inverted) or the wrong status bit is read";
+            t += ": pin 10 sees D6 inverted (an inverting adapter or buffer between pin 8 and "
+                 "pin 10, or a port whose ACK input inverts); reads from a chip would come back "
+                 "inverted";
         if (r.lag) {
-            // Each bit is sampled 2 x period accesses after the write that
-            // launched it: a lag of up to 2 x period - 1 still samples right.
-            uint32_t period = (r.lag + 2) / 2;
+            const uint32_t period = loopback_min_period(r.lag);
             char clock[32];
             std::snprintf(clock, sizeof clock, "%.4g", CLOCK_FACTOR / period);
-            t += std::string(r.inverted ? "; " : ": ") + "the status read comes " + number(r.lag) +
-                 " access" + (r.lag == 1 ? "" : "es") + " before the line change shows; " +
+            t += std::string(r.inverted ? "; " : ": ") + "a line change shows in the status " +
+                 number(r.lag) + " output byte" + (r.lag == 1 ? "" : "s") + " after it was written; " +
                  (period == 1 ? std::string("every shift period still samples right")
                               : "shift periods " + number(period) +
                                     " and up still sample right (SPISHIFTPERIOD " +
@@ -138,13 +153,12 @@ std::string describe_loopback(const LoopbackResult &r)
                number(LOOPBACK_MAX_LAG) + " fits: another program driving the port, or a bad "
                "cable or plug";
     }
-    if (r.other_bit >= 0)
-        for (const StatusPin &p : OTHER_INPUTS)
-            if (p.bit == r.other_bit)
-                t += "; status bit " + number(static_cast<size_t>(p.bit)) + " (pin " +
-                     number(static_cast<size_t>(p.pin)) + ", " + p.name + ") follows D6" +
-                     (r.other_inverted ? " inverted" : "") + ": the plug is on pin " +
-                     number(static_cast<size_t>(p.pin)) + ", not pin 10";
+    for (const StatusPin &p : OTHER_INPUTS)
+        if (p.bit == r.other_bit)
+            t += "; status bit " + number(static_cast<size_t>(p.bit)) + " (pin " +
+                 number(static_cast<size_t>(p.pin)) + ", " + p.name + ") follows D6" +
+                 (p.inverted ? " inverted" : "") + ": the plug is on pin " +
+                 number(static_cast<size_t>(p.pin)) + ", not pin 10";
     return t;
 }
 

@@ -29,15 +29,21 @@ struct LoopbackResult {
     enum Kind { Ok, AlwaysHigh, AlwaysLow, Follows, Erratic } kind = Erratic;
     size_t samples = 0;     // status bytes compared
     bool inverted = false;  // Follows: bit 6 is D6 inverted
-    uint32_t lag = 0;       // Follows: bit 6 shows D6 of this many bytes earlier
+    uint32_t lag = 0;       // Follows: bit 6 shows D6 of this many output bytes earlier
     size_t mismatches = 0;  // Erratic: samples that differ from D6 (no lag)
-    int other_bit = -1;     // another status bit that follows D6 (-1: none)
-    bool other_inverted = false;
+    int other_bit = -1;     // always high or low: the status bit of another input pin that
+                            // follows D6 as a plug on that pin would show it (-1: none)
 };
 
 // Compares status bit 6 of status[i] with D6 of out[i] (i < n), at lags of
 // 0 to LOOPBACK_MAX_LAG bytes, straight and inverted.
 LoopbackResult diagnose_loopback(const uint8_t *out, const uint8_t *status, size_t n);
+
+// The smallest shift period that still samples right when the status shows
+// a line change lag output bytes late. The library samples each bit at the
+// first byte of its clock's high half, one shift period after the byte that
+// changed the chip's data-out, so a lag of up to one period is still right.
+uint32_t loopback_min_period(uint32_t lag);
 
 // The one line spitool prints for a result: "loopback ok: ..." or
 // "loopback failed: ...".

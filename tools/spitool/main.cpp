@@ -7,6 +7,7 @@
 // printed), 2 a bad command line, script or input file.
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,23 +26,43 @@
 namespace spitool {
 namespace {
 
-// The library beside the executable (the build tree); installed, the one in
-// the library directory, relative to the tool's own or absolute where the
-// install named it so.
-std::string default_library_path()
+// A library file beside the executable (Windows, and the build tree);
+// installed on Linux, in the library directory, relative to the tool's own
+// or absolute where the install named it so.
+std::string library_path(const std::string &file)
 {
 #ifdef _WIN32
     char buf[MAX_PATH];
     const std::string exe(buf, GetModuleFileNameA(nullptr, buf, sizeof(buf)));
-    return exe.substr(0, exe.find_last_of("\\/") + 1) + "spifns.dll";
+    return exe.substr(0, exe.find_last_of("\\/") + 1) + file;
 #else
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path dir = fs::read_symlink("/proc/self/exe", ec).parent_path();
-    if (fs::exists(dir / SPITOOL_LIBRARY_FILE, ec))
-        return (dir / SPITOOL_LIBRARY_FILE).string();
-    return (dir / SPITOOL_INSTALLED_LIBDIR / SPITOOL_LIBRARY_FILE).string(); // an absolute LIBDIR replaces dir
+    if (fs::exists(dir / file, ec))
+        return (dir / file).string();
+    return (dir / SPITOOL_INSTALLED_LIBDIR / file).string(); // an absolute LIBDIR replaces dir
 #endif
+}
+
+#ifdef _WIN32
+const char LIBRARY[] = "spifns.dll", USB_LIBRARY[] = "usb\\spifns.dll";
+#else
+const char LIBRARY[] = SPITOOL_LIBRARY_FILE;
+#ifdef SPITOOL_USB_LIBRARY_FILE
+const char USB_LIBRARY[] = SPITOOL_USB_LIBRARY_FILE;
+#else
+const char USB_LIBRARY[] = ""; // this build made none: --usb finds it not installed
+#endif
+#endif
+
+// The library to load: --library's, the USB edition (--usb), or the default
+// one.
+std::string library_file(const Options &o)
+{
+    if (o.usb && !o.library.empty())
+        throw UsageError("--usb and --library both name the library to load");
+    return o.usb ? library_path(USB_LIBRARY) : o.library.empty() ? library_path(LIBRARY) : o.library;
 }
 
 int run_tool(int argc, char **argv)
@@ -56,7 +77,15 @@ int run_tool(int argc, char **argv)
     }
     if (o.version) // its own first line, for scripts
         std::printf("spitool %s\n", SPITOOL_VERSION);
-    SpiLib lib(o.library.empty() ? default_library_path() : o.library);
+    std::optional<SpiLib> loaded;
+    try {
+        loaded.emplace(library_file(o));
+    } catch (const Failure &e) {
+        if (!o.usb)
+            throw;
+        throw Failure(std::string("the USB edition of the library is not installed (") + e.what() + ")");
+    }
+    SpiLib &lib = *loaded;
     if (o.version) {
         std::printf("library %s (interface 0x%X)\n", lib.path.c_str(), unsigned(lib.get_version()));
         return 0;

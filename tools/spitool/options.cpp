@@ -51,6 +51,7 @@ void apply(Options &o, const OptionSpec &row, const std::string &value)
     case 'm': o.verify = true; break;
     case 'M': o.verify = false; break;
     case OPT_LIBRARY: o.library = value; break;
+    case OPT_USB: o.usb = true; break;
     // "hex" is the older name of the text format.
     case OPT_FORMAT: o.format = FileFormat(choice(row, value == "hex" ? "text" : value, value)); break;
     case OPT_CHUNK: o.chunk = static_cast<uint32_t>(integer(name, value, 1, 0xFFFF)); break;

@@ -26,6 +26,7 @@ struct SimOptions {
 
 struct Options {
     std::string library;
+    bool usb = false; // load the USB edition of the library
     std::optional<int32_t> port, mux, chip;
     std::optional<std::string> clock;
     std::optional<FileFormat> format;

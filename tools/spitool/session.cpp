@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "spifns_wire.h"
 #include "text.h"
@@ -18,11 +19,15 @@ namespace spitool {
 
 namespace {
 
-// Trace lines: printed with --trace.
-bool g_print_trace = false;
+// Trace lines: printed with --trace. The USB edition tells in one why a port
+// cannot be opened: kept for the error message.
+bool g_print_trace = false, g_usb = false;
+std::string g_usb_note;
 
 void SPIFNS_CALL trace_sink(const char *line)
 {
+    if (g_usb && std::strncmp(line, "usb: ", 5) == 0)
+        g_usb_note = std::string(line + 5).substr(0, std::strcspn(line + 5, "\n"));
     if (g_print_trace) {
         std::fputs(line, stderr);
         std::fflush(stderr);
@@ -67,8 +72,12 @@ std::string Session::describe(const ErrorState &s)
         t += strprintf(" at address 0x%04X: no read echo 0x%04X from the chip (is a chip there? check wiring "
                        "and power, or try a lower --clock)",
                        s.address, chip_read_echo(CHIP_CMD_READ, s.address));
+    if (g_usb && s.message == "Couldn't find LPT port")
+        t += g_usb_note.empty() ? "; no USB adapter answered (see docs/usb.md)" : "; " + g_usb_note;
+    else if (g_usb && s.message == "IOCTL failed" && !g_usb_note.empty())
+        t += "; " + g_usb_note;
 #ifdef _WIN32
-    if (s.message == "Couldn't find LPT port")
+    else if (s.message == "Couldn't find LPT port")
         t += "; is the port driver installed and started? (sc query torvex)";
 #endif
     return t;
@@ -103,6 +112,7 @@ void Session::open(Command::Port port)
 {
     lib.init();
     g_print_trace = opt.trace;
+    g_usb = opt.usb;
     lib.set_debug_callback(&trace_sink);
     if (opt.chip)
         lib.chip_select(*opt.chip);

@@ -40,6 +40,7 @@ const std::vector<OptionSpec> OPTIONS = {
     {'m', "--verify", nullptr, "write, load: read the words back and compare (default)"},
     {'M', "--no-verify", nullptr, "write, load: do not read the words back"},
     {OPT_LIBRARY, "--library", "PATH", "library to load (default: the one beside spitool)"},
+    {OPT_USB, "--usb", nullptr, "load the USB edition of the library (FTDI adapters; see docs/usb.md)"},
     {OPT_FORMAT, "--format", "F", "word file format for dump and load: " + choice_list(FORMATS), &FORMATS},
     {OPT_CHUNK, "--chunk", "N", "words per transfer for dump, load, read, write (default 256)"},
     {OPT_PROGRESS, "--progress", nullptr, "always show the progress bar (default: on a terminal)"},

@@ -7,7 +7,7 @@
 #   scripts/setup.sh --native  only the native build and the demo
 set -euo pipefail
 
-native=(cmake make g++ libgtest-dev libbenchmark-dev sigrok-cli help2man python3 pkgconf libftdi1-dev)
+native=(cmake make g++ libgtest-dev libbenchmark-dev sigrok-cli python3 pkgconf libftdi1-dev)
 # The Windows cross-builds and Wine (64-bit too, for the x64 driver under
 # WoW64), test signing, the fuzz preset's clang, the test locale, the
 # release archive's zip and unzip.

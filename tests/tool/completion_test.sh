@@ -1,7 +1,8 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
-# The bash completion offers spitool's commands and options, and the manual
-# page and the documentation hold every option --help lists:
+# The generated bash completion offers spitool's commands, options and
+# names, and the manual page and the documentation hold every option --help
+# lists:
 #   completion_test.sh <spitool.bash> <spitool> <spitool.1> <spitool.md>
 set -u
 source "$1"
@@ -30,14 +31,21 @@ complete_line "spitool -P 2 --chunk 4 cl" "clocks"
 complete_line "spitool --p" "--port --progress"
 complete_line "spitool -P " ""
 complete_line "spitool --format " "bin text ihex"
+complete_line "spitool --sim --sim-fault " "absent bad-echo stuck0 stuck1 readonly"
 complete_line "spitool help re" "read"
 complete_line "spitool get SPIM" "SPIMUL SPIMAXCLOCK"
-commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z]\{1,\}\).*/\1/p' <<<"$("$tool" --help)")
+# The commands of --help, and the variables of the library's own table.
+help=$("$tool" --help)
+commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z]\{1,\}\).*/\1/p' <<<"$help")
 complete_line "spitool " "$(echo $commands) help"
+complete_line "spitool set " "$(echo $("$tool" vars | awk 'NR > 1 { print $1 }'))"
 
-# Every option of --help is in the manual page (which writes "-" as "\-")
-# and in the documentation (as `-x` or `--name ...`).
-for option in $(_spitool_options "$("$tool" --help)"); do
+# Every option of --help is offered, and is in the manual page (which writes
+# "-" as "\-") and in the documentation (as `-x` or `--name ...`).
+options=$(awk '/^Options:/ { on = 1; next } on && /^$/ { exit }
+  on { for (i = 1; i <= NF; i++) { w = $i; sub(/,$/, "", w); if (w !~ /^-/) break; print w } }' <<<"$help")
+complete_line "spitool -" "$(echo $options)"
+for option in $options; do
   if ! grep -qF -- "${option//-/\\-}" "$man"; then
     echo "FAIL $man lacks $option"
     failed=1

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -138,13 +139,22 @@ protected:
         EXPECT_EQ(r.out, out);
     }
 
-    // Checks that a run ended with status and printed exactly out and err.
+    // Checks that a run ended with status and printed exactly out, and that
+    // stderr holds one line per entry of err, "spitool: " and that entry at
+    // its start, and holds phrase.
     static void expect_failure(const Result &r, int status, const std::string &out,
-                               const std::string &err)
+                               const std::vector<std::string> &err, const std::string &phrase = "")
     {
-        EXPECT_EQ(r.status, status);
+        EXPECT_EQ(r.status, status) << r.err;
         EXPECT_EQ(r.out, out);
-        EXPECT_EQ(r.err, err);
+        std::istringstream lines(r.err);
+        std::string line;
+        for (size_t i = 0; std::getline(lines, line); i++) {
+            ASSERT_LT(i, err.size()) << r.err;
+            EXPECT_EQ(line.rfind("spitool: " + err[i], 0), 0u) << r.err;
+        }
+        EXPECT_NE(r.err.find(phrase), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), static_cast<long>(err.size())) << r.err;
     }
 
     // Runs with the simulated board and its memory in mem.bin.

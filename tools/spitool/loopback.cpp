@@ -16,9 +16,6 @@ namespace {
 // itself in about half the bits, so no lag fits by chance.
 constexpr size_t PATTERN_BYTES = 512;
 
-// SPICLOCK at shift period 1: the clock is this over the period.
-constexpr double CLOCK_AT_PERIOD_1 = 172.41;
-
 // The other input pins a plug could be on, with their status bits and how
 // each reads the pin (BUSY inverted, the others straight).
 struct StatusPin {
@@ -140,7 +137,7 @@ std::string describe_loopback(const LoopbackResult &r)
         if (r.lag) {
             const uint32_t period = loopback_min_period(r.lag);
             char clock[32];
-            std::snprintf(clock, sizeof clock, "%.4g", CLOCK_AT_PERIOD_1 / period);
+            std::snprintf(clock, sizeof clock, "%.4g", CLOCK_FACTOR / period);
             t += std::string(r.inverted ? "; " : ": ") + "a line change shows in the status " +
                  number(r.lag) + " output byte" + (r.lag == 1 ? "" : "s") + " after it was written; " +
                  (period == 1 ? std::string("every shift period still samples right")

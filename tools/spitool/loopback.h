@@ -15,9 +15,7 @@
 
 namespace spitool {
 
-struct Options;
 class Session;
-struct SpiLib;
 
 // Output bytes of the check: chip select high throughout (no chip selected),
 // clock low, D6 a pseudo-random bit sequence, the other lines as the
@@ -52,8 +50,8 @@ uint32_t loopback_min_period(uint32_t lag);
 std::string describe_loopback(const LoopbackResult &r);
 
 // spitool loopback: plays the pattern on --port's device (on the simulated
-// board with --sim), prints the line and returns 0 only when bit 6 follows
-// D6; throws Failure for a failed check or an unusable port.
-int cmd_loopback(Session &s, SpiLib &lib, const Options &o);
+// board with --sim) and prints the line when bit 6 follows D6; throws
+// Failure for a failed check or an unusable port.
+void cmd_loopback(Session &s);
 
 } // namespace spitool

@@ -6,16 +6,19 @@
 // Exit status: 0 success, 1 an operation failed (the library's last error is
 // printed), 2 a bad command line, script or input file.
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "commands.h"
 #include "fileio.h"
 #include "options.h"
 #include "session.h"
 #include "spilib.h"
-#include "text.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #if SPITOOL_HAVE_SIM
 #include "simhost.h"
 #endif
@@ -23,42 +26,68 @@
 namespace spitool {
 namespace {
 
-const char TOOL_VERSION[] = SPITOOL_VERSION;
+// A library file beside the executable (Windows, and the build tree);
+// installed on Linux, in the library directory, relative to the tool's own
+// or absolute where the install named it so.
+std::string library_path(const std::string &file)
+{
+#ifdef _WIN32
+    char buf[MAX_PATH];
+    const std::string exe(buf, GetModuleFileNameA(nullptr, buf, sizeof(buf)));
+    return exe.substr(0, exe.find_last_of("\\/") + 1) + file;
+#else
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path dir = fs::read_symlink("/proc/self/exe", ec).parent_path();
+    if (fs::exists(dir / file, ec))
+        return (dir / file).string();
+    return (dir / SPITOOL_INSTALLED_LIBDIR / file).string(); // an absolute LIBDIR replaces dir
+#endif
+}
+
+#ifdef _WIN32
+const char LIBRARY[] = "spifns.dll", USB_LIBRARY[] = "usb\\spifns.dll";
+#else
+const char LIBRARY[] = SPITOOL_LIBRARY_FILE;
+#ifdef SPITOOL_USB_LIBRARY_FILE
+const char USB_LIBRARY[] = SPITOOL_USB_LIBRARY_FILE;
+#else
+const char USB_LIBRARY[] = ""; // this build made none: --usb finds it not installed
+#endif
+#endif
+
+// The library to load: --library's, the USB edition (--usb), or the default
+// one.
+std::string library_file(const Options &o)
+{
+    if (o.usb && !o.library.empty())
+        throw UsageError("--usb and --library both name the library to load");
+    return o.usb ? library_path(USB_LIBRARY) : o.library.empty() ? library_path(LIBRARY) : o.library;
+}
 
 int run_tool(int argc, char **argv)
 {
-    Options o = parse_command_line(argc, argv);
-    const Command *cmd = nullptr;
-    if (!o.command.empty()) {
-        cmd = find_command(o.command);
-        if (!cmd)
-            throw UsageError("unknown command '" + o.command + "' (try spitool --help)");
-    }
+    const Options o = parse_command_line(argc, argv);
+    const Command *cmd = find_named(COMMANDS, o.command);
+    if (!o.command.empty() && !cmd)
+        throw UsageError("unknown command '" + o.command + "' (try spitool --help)");
     if (o.help) {
-        if (cmd)
-            print_command_help(*cmd);
-        else
-            print_general_help();
+        cmd ? print_command_help(*cmd) : print_general_help();
         return 0;
     }
-
-    if (o.version) // its own first line, for help2man and scripts
-        std::printf("spitool %s\n", TOOL_VERSION);
-    SpiLib lib;
-    if (o.usb && !o.library.empty())
-        throw UsageError("--usb and --library both name the library to load");
-    std::string path = o.usb ? usb_library_path() : o.library.empty() ? default_library_path() : o.library;
-    std::string why;
-    if (!load_library(path, &lib, &why))
-        throw Failure(o.usb ? "the USB edition of the library is not installed (" + why + ")" : why);
-    struct Unload {
-        SpiLib &lib;
-        ~Unload() { unload_library(&lib); }
-    } unload{lib};
-
+    if (o.version) // its own first line, for scripts
+        std::printf("spitool %s\n", SPITOOL_VERSION);
+    std::optional<SpiLib> loaded;
+    try {
+        loaded.emplace(library_file(o));
+    } catch (const Failure &e) {
+        if (!o.usb)
+            throw;
+        throw Failure(std::string("the USB edition of the library is not installed (") + e.what() + ")");
+    }
+    SpiLib &lib = *loaded;
     if (o.version) {
-        std::printf("library %s (interface 0x%X)\n", lib.path.c_str(),
-                    static_cast<unsigned>(lib.get_version()));
+        std::printf("library %s (interface 0x%X)\n", lib.path.c_str(), unsigned(lib.get_version()));
         return 0;
     }
     if (!cmd)
@@ -66,35 +95,29 @@ int run_tool(int argc, char **argv)
     if (o.args.size() < cmd->min_args || o.args.size() > cmd->max_args)
         throw UsageError(std::string(o.args.size() < cmd->min_args ? "missing" : "too many") +
                          " arguments (usage: " + usage_of(*cmd) + ")");
-
     // Every file a run writes is a file of its own.
-    std::vector<std::pair<std::string, std::string>> outputs;
-    if (std::string(cmd->name) == "dump")
-        outputs.emplace_back("dump", o.args[2]);
-#if SPITOOL_HAVE_SIM
     if (is_stdio(o.sim.vcd_file))
         throw UsageError("--vcd needs a file (standard output carries the command's output)");
-    outputs.emplace_back("--sim-memory", o.sim.memory_file);
-    outputs.emplace_back("--vcd", o.sim.vcd_file);
-#endif
-    check_distinct_outputs(outputs);
+    check_distinct_outputs({{"dump", cmd->run == cmd_dump ? o.args[2] : ""},
+                            {"--sim-memory", o.sim.memory_file},
+                            {"--vcd", o.sim.vcd_file}});
 
     Session session(o, lib);
 #if SPITOOL_HAVE_SIM
     SimHost sim;
     if (o.sim.enabled) {
-        if (o.port_given && o.port != SimHost::PORT)
-            throw UsageError("--sim attaches the board to port 1; --port " + std::to_string(o.port) +
+        if (o.port && *o.port != SimHost::PORT)
+            throw UsageError("--sim attaches the board to port 1; --port " + std::to_string(*o.port) +
                              " would miss it");
         sim.start(lib, o.sim);
+        session.sim = &sim;
     }
 #endif
-    int status = 0;
     std::vector<std::string> failures; // the command's, then each file's that could not be saved
     bool usage = false;
     try {
-        session.open(cmd->uses_link, cmd->owns_port);
-        status = cmd->run(session, lib, o);
+        session.open(cmd->port);
+        cmd->run(session);
     } catch (const UsageError &e) {
         failures.push_back(e.what());
         usage = true;
@@ -104,22 +127,13 @@ int run_tool(int argc, char **argv)
     std::fflush(stdout);
     session.close();
 #if SPITOOL_HAVE_SIM
-    SimHost::Saved saved = sim.finish();
-    if (o.sim.enabled && !o.sim.vcd_file.empty() && saved.vcd_error.empty())
-        std::fprintf(stderr, "spitool: waveform written to %s\n", o.sim.vcd_file.c_str());
-    for (const std::string &e : {saved.vcd_error, saved.memory_error})
-        if (!e.empty())
-            failures.push_back(e);
+    for (const std::string &e : sim.finish())
+        failures.push_back(e);
 #endif
-    if (!failures.empty()) {
-        // Each on its own line; the last one goes out as the run's error.
-        for (size_t i = 0; i + 1 < failures.size(); i++)
-            std::fprintf(stderr, "spitool: %s\n", failures[i].c_str());
-        if (usage)
-            throw UsageError(failures.back());
-        throw Failure(failures.back());
-    }
-    return status;
+    // Each on its own line, the command's first.
+    for (const std::string &f : failures)
+        std::fprintf(stderr, "spitool: %s\n", f.c_str());
+    return failures.empty() ? 0 : usage ? 2 : 1;
 }
 
 } // namespace

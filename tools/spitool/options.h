@@ -1,41 +1,41 @@
 // SPDX-License-Identifier: MIT
-// spitool's command line: the options, parsed from one table that also
-// gives --help its option list.
+// spitool's command line, parsed by the option table (tables.h).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#if SPITOOL_HAVE_SIM
-#include "simhost.h"
-#endif
+#include "sim_board.h"
+#include "tables.h"
 
 namespace spitool {
 
-struct Command;
+// --sim and its companions: the simulated board (native builds).
+struct SimOptions {
+    bool enabled = false;
+    std::string memory_file; // chip 0 memory, 128 KiB of little-endian words
+    bool stopped = false;    // every chip's processor stopped
+    uint32_t wiring = SIM_WIRING_DIRECT;
+    std::vector<std::pair<int, uint32_t>> faults; // chip, SIM_FAULT_ bits or FAULT_READONLY
+    std::string vcd_file;
+    int32_t control_fail_after = -1; // the driver call after this many fails once
+};
 
 struct Options {
     std::string library;
     bool usb = false; // load the USB edition of the library
-    bool port_given = false;
-    int32_t port = 1;
-    bool clock_given = false;
-    std::string clock;
-    bool mux_given = false;
-    int32_t mux = -1;
-    bool chip_given = false;
-    int32_t chip = 0;
+    std::optional<int32_t> port, mux, chip;
+    std::optional<std::string> clock;
+    std::optional<FileFormat> format;
     bool trace = false;
-    std::string format;
+    bool verify = true; // write and load read back and compare
     uint32_t chunk = 256;
     int progress = -1; // -1 when stderr is a terminal, 0 never, 1 always
-    bool verify = true; // write and load read back and compare
-    bool help = false;
-    bool version = false;
-#if SPITOOL_HAVE_SIM
+    bool help = false, version = false;
     SimOptions sim;
-#endif
     std::string command;
     std::vector<std::string> args;
 };

@@ -2,46 +2,55 @@
 #include "session.h"
 
 #include <algorithm>
-#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
-#include "fileio.h"
-#include "progress.h"
+#include "spifns_wire.h"
 #include "text.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace spitool {
 
 namespace {
 
-// Trace lines: printed with --trace.
-bool g_print_trace = false;
-// The USB edition tells why a port cannot be opened in a trace line.
-bool g_usb = false;
+// Trace lines: printed with --trace. The USB edition tells in one why a port
+// cannot be opened: kept for the error message.
+bool g_print_trace = false, g_usb = false;
 std::string g_usb_note;
 
 void SPIFNS_CALL trace_sink(const char *line)
 {
-    if (g_usb && std::strncmp(line, "usb: ", 5) == 0) {
-        g_usb_note.assign(line + 5);
-        while (!g_usb_note.empty() && g_usb_note.back() == '\n')
-            g_usb_note.pop_back();
-    }
+    if (g_usb && std::strncmp(line, "usb: ", 5) == 0)
+        g_usb_note = std::string(line + 5).substr(0, std::strcspn(line + 5, "\n"));
     if (g_print_trace) {
         std::fputs(line, stderr);
         std::fflush(stderr);
     }
 }
 
-bool equal_nocase(const std::string &a, const std::string &b)
+// The progress bar of a transfer, one line on stderr redrawn in place: the
+// words done, the time spent, the rate and the time still to go.
+void draw_progress(const char *label, uint32_t done, uint32_t total, double elapsed)
 {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+    auto span = [](double seconds) { // "4.2s" under a minute, "3m07s" above
+        const auto s = static_cast<unsigned long>(seconds);
+        return seconds < 60 ? strprintf("%.1fs", seconds) : strprintf("%lum%02lus", s / 60, s % 60);
+    };
+    const unsigned percent = static_cast<unsigned>(uint64_t{done} * 100 / total), fill = percent * 30 / 100;
+    std::string timing = span(elapsed) + " elapsed";
+    if (elapsed > 0 && done > 0)
+        timing += strprintf(", %.0f words/s", done / elapsed) +
+                  (done < total ? ", " + span((total - done) * elapsed / done) + " left" : "");
+    // Trailing blanks wipe what a longer line before left behind.
+    std::fprintf(stderr, "\r%s [%s%s] %3u%% %u/%u words, %s   ", label, std::string(fill, '#').c_str(),
+                 std::string(30 - fill, '.').c_str(), percent, done, total, timing.c_str());
+    std::fflush(stderr);
 }
 
 } // namespace
@@ -50,151 +59,138 @@ ErrorState Session::error_state() const
 {
     ErrorState s;
     const char *msg = nullptr;
-    s.code = lib_.get_last_error(&s.address, &msg);
+    s.code = lib.get_last_error(&s.address, &msg);
     s.message = msg ? msg : "";
     return s;
 }
 
 std::string Session::describe(const ErrorState &s)
 {
-    char buf[64];
-    std::snprintf(buf, sizeof(buf), "error 0x%X (", static_cast<unsigned>(s.code));
-    std::string t = buf + s.message + ")";
-    if (s.code == ERR_READ && s.message == "Unable to read") {
-        // The chip answers a read command with the command byte (0x03 with
-        // the default command bits) and the address's high byte.
-        std::snprintf(buf, sizeof(buf), " at address 0x%04X", s.address);
-        t += buf;
-        std::snprintf(buf, sizeof(buf), "%04X", 0x0300u | (s.address >> 8));
-        t += std::string(": no read echo 0x") + buf +
-             " from the chip (is a chip there? check wiring and power, or try a lower --clock)";
-    }
+    std::string t = strprintf("error 0x%X (%s)", static_cast<unsigned>(s.code), s.message.c_str());
+    if (s.code == ERR_READ && s.message == "Unable to read")
+        // The echo a chip sends with the default command bits.
+        t += strprintf(" at address 0x%04X: no read echo 0x%04X from the chip (is a chip there? check wiring "
+                       "and power, or try a lower --clock)",
+                       s.address, chip_read_echo(CHIP_CMD_READ, s.address));
     if (g_usb && s.message == "Couldn't find LPT port")
         t += g_usb_note.empty() ? "; no USB adapter answered (see docs/usb.md)" : "; " + g_usb_note;
     else if (g_usb && s.message == "IOCTL failed" && !g_usb_note.empty())
         t += "; " + g_usb_note;
-#if defined(_WIN32)
+#ifdef _WIN32
     else if (s.message == "Couldn't find LPT port")
         t += "; is the port driver installed and started? (sc query torvex)";
 #endif
     return t;
 }
 
-void Session::fail(const std::string &what, const ErrorState &before) const
+std::string Session::why(const ErrorState &before) const
 {
-    ErrorState now = error_state();
-    if (now == before)
-        throw Failure(what + ": the library recorded no new error (last error: " + describe(now) +
-                      ")");
-    throw Failure(what + ": " + describe(now));
+    const ErrorState now = error_state();
+    return now == before ? "the library recorded no new error (last error: " + describe(now) + ")"
+                         : describe(now);
 }
 
-int Session::run_sequence(const seq_record *records, size_t count)
+std::string Session::run_record(const seq_record &r)
 {
-    return lib_.sequence(records, static_cast<int>(count));
+    const ErrorState before = error_state();
+    const bool ok = lib.sequence(&r, 1) == 0;
+    const bool mux = r.command == SEQ_SETVAR && lower(r.name) == "spimul";
+    return ok && !(mux && error_state() != before) ? "" : why(before);
 }
 
-void Session::set_variable(const std::string &name, const std::string &value,
-                           const std::string &what)
+void Session::set_variable(const std::string &name, const std::string &value, const std::string &what)
 {
-    ErrorState before = error_state();
     seq_record r{};
     r.command = SEQ_SETVAR;
     r.name = name.c_str();
     r.value = value.c_str();
-    if (run_sequence(&r, 1) != 0)
-        fail(what, before);
+    if (const std::string e = run_record(r); !e.empty())
+        throw Failure(what + ": " + e);
 }
 
-void Session::open(bool select_port, bool leave_port)
+void Session::open(Command::Port port)
 {
-    lib_.init();
-    opened_ = true;
-    g_print_trace = opt_.trace;
-    g_usb = opt_.usb;
-    lib_.set_debug_callback(&trace_sink);
-    if (opt_.chip_given)
-        lib_.chip_select(opt_.chip);
-    bool port_open = !leave_port && (select_port || opt_.port_given);
+    lib.init();
+    g_print_trace = opt.trace;
+    g_usb = opt.usb;
+    lib.set_debug_callback(&trace_sink);
+    if (opt.chip)
+        lib.chip_select(*opt.chip);
+    const bool port_open = port == Command::Select || (port == Command::IfGiven && opt.port);
+    const std::string number = std::to_string(opt.port.value_or(1));
     if (port_open)
-        set_variable("SPIPORT", std::to_string(opt_.port),
-                     "cannot select port " + std::to_string(opt_.port));
-    if (opt_.mux_given) {
-        ErrorState before = error_state();
-        set_variable("SPIMUL", std::to_string(opt_.mux), "cannot set the multiplexer");
-        // The library accepts any SPIMUL; a failed line update shows only in
-        // its last error (always, while no port is open).
-        if (port_open && !(error_state() == before))
-            fail("cannot set the multiplexer to " + std::to_string(opt_.mux), before);
+        set_variable("SPIPORT", number, "cannot select port " + number);
+    if (opt.mux) {
+        const std::string mux = std::to_string(*opt.mux);
+        try {
+            set_variable("SPIMUL", mux, "cannot set the multiplexer to " + mux);
+        } catch (const Failure &) {
+            // Without an open port every SPIMUL leaves an error behind.
+            if (port_open)
+                throw;
+        }
     }
-    if (opt_.clock_given)
-        set_variable("SPICLOCK", opt_.clock, "cannot set the clock to " + opt_.clock);
+    if (opt.clock)
+        set_variable("SPICLOCK", *opt.clock, "cannot set the clock to " + *opt.clock);
 }
 
 void Session::close()
 {
-    if (!opened_)
-        return;
-    lib_.set_debug_callback(nullptr);
-    lib_.close();
-    opened_ = false;
-}
-
-std::vector<var_entry> Session::variables() const
-{
-    const var_entry *list = nullptr;
-    int count = 0;
-    lib_.getvarlist(&list, &count);
-    if (!list || count < 0)
-        return {};
-    return std::vector<var_entry>(list, list + count);
+    lib.set_debug_callback(nullptr);
+    lib.close();
 }
 
 std::string Session::variable_name(const std::string &name) const
 {
-    for (const var_entry &v : variables())
-        if (v.name && equal_nocase(v.name, name))
-            return v.name;
+    const var_entry *list = nullptr;
+    int count = 0;
+    lib.getvarlist(&list, &count);
+    for (int i = 0; list && i < count; i++)
+        if (list[i].name && lower(list[i].name) == lower(name))
+            return list[i].name;
     return "";
 }
 
 std::string Session::getvar(const std::string &name) const
 {
-    const char *v = lib_.getvar(name.c_str());
+    const char *v = lib.getvar(name.c_str());
     return v ? v : "";
 }
 
-size_t Session::transfer(int command, uint32_t address, uint16_t *words, size_t n,
-                         const char *label, std::string *error)
+std::string Session::transfer(int command, uint32_t address, uint16_t *words, size_t n, const char *label,
+                              size_t *done)
 {
-    Progress bar(opt_.progress == 1 || (opt_.progress == -1 && stderr_is_terminal()), label,
-                 n > opt_.chunk ? static_cast<uint32_t>(n) : 0);
-    size_t done = 0;
-    while (done < n) {
-        size_t part = std::min<size_t>(opt_.chunk, n - done);
-        ErrorState before = error_state();
+    // A bar for more than one chunk: on request, or on a terminal; redrawn
+    // after each chunk.
+    const bool bar = n > opt.chunk && (opt.progress == 1 || (opt.progress == -1 && isatty(fileno(stderr))));
+    const auto start = std::chrono::steady_clock::now();
+    size_t moved = 0;
+    std::string error;
+    while (moved < n) {
+        const size_t part = std::min<size_t>(opt.chunk, n - moved);
         seq_record r{};
         r.command = command;
-        r.address = static_cast<uint16_t>(address + done);
+        r.address = static_cast<uint16_t>(address + moved);
         r.word_count = static_cast<uint16_t>(part);
-        r.words = part ? words + done : nullptr;
-        if (run_sequence(&r, 1) != 0) {
-            bar.finish();
-            ErrorState now = error_state();
-            std::string where;
-            if (!(now.code == ERR_READ && now.message == "Unable to read"))
-                where = " in the transfer of " + std::to_string(part) + " words at " +
-                        hex16(static_cast<uint32_t>(address + done));
-            *error = now == before ? std::string("the library recorded no new error (last error: ") +
-                                         describe(now) + ")" + where
-                                   : describe(now) + where;
-            return done;
+        r.words = words + moved;
+        const ErrorState before = error_state();
+        if (lib.sequence(&r, 1) != 0) {
+            // A failed echo names its address already.
+            const bool echo = error_state().code == ERR_READ && error_state().message == "Unable to read";
+            error = why(before) + (echo ? "" : strprintf(" in the transfer of %u words at 0x%04X",
+                                                         unsigned(part), unsigned(address + moved)));
+            break;
         }
-        done += part;
-        bar.update(static_cast<uint32_t>(done));
+        moved += part;
+        if (bar)
+            draw_progress(label, uint32_t(moved), uint32_t(n),
+                          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
-    bar.finish();
-    return done;
+    if (bar && moved > 0) // the bar stays as it stopped
+        std::fputc('\n', stderr);
+    if (done)
+        *done = moved;
+    return error;
 }
 
 } // namespace spitool

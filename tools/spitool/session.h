@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The session: one loaded library, opened for one command with the port,
-// multiplexer, chip and clock of the command line, and the library's last
-// error turned into spitool's messages.
+// The session: the command line's options and one loaded library, opened for
+// one command with the port, multiplexer, chip and clock of the command
+// line, and the library's last error turned into spitool's messages.
 #pragma once
 
 #include <cstddef>
@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "errors.h"
 #include "options.h"
 #include "spilib.h"
 
 namespace spitool {
+
+class SimHost;
 
 // The last-error record of the library at one moment.
 struct ErrorState {
@@ -24,40 +27,37 @@ struct ErrorState {
 
 class Session {
 public:
-    Session(const Options &o, SpiLib &lib) : opt_(o), lib_(lib) {}
-    Session(const Session &) = delete;
-    Session &operator=(const Session &) = delete;
+    Session(const Options &o, SpiLib &l) : opt(o), lib(l) {}
+
+    const Options &opt;
+    SpiLib &lib;
+    SimHost *sim = nullptr; // the simulated board, while --sim attaches it
 
     ErrorState error_state() const;
     static std::string describe(const ErrorState &s);
+    // Why an operation failed that started with the error record at before.
+    std::string why(const ErrorState &before) const;
 
-    // Failure of an operation that started with the error record at before.
-    [[noreturn]] void fail(const std::string &what, const ErrorState &before) const;
-
-    int run_sequence(const seq_record *records, size_t count);
+    // Runs one record; returns an empty text on success, else why it failed.
+    // SPIMUL always reports success: a select-line update that did not
+    // reach the port shows only as a new last error, and fails here.
+    std::string run_record(const seq_record &r);
+    // A set-variable record; throws Failure "what: why".
     void set_variable(const std::string &name, const std::string &value, const std::string &what);
 
     // Opens the link: init, trace sink, chip, port, multiplexer and clock.
-    // select_port: select the port even without --port; leave_port: never
-    // select it (the command opens the port device itself).
-    void open(bool select_port, bool leave_port = false);
+    void open(Command::Port port);
     void close();
 
-    std::vector<var_entry> variables() const;
-    // The table's spelling of a variable name, or empty when unknown.
+    // The library's spelling of a variable name, or empty when unknown.
     std::string variable_name(const std::string &name) const;
     std::string getvar(const std::string &name) const;
 
-    // Reads or writes words[0..n), n >= 1, at address in chunks, one
-    // sequence each. Returns how many words went through before a failure
-    // (n on success) and sets *error to the failure text.
-    size_t transfer(int command, uint32_t address, uint16_t *words, size_t n, const char *label,
-                    std::string *error);
-
-private:
-    const Options &opt_;
-    SpiLib &lib_;
-    bool opened_ = false;
+    // Reads or writes words[0..n), n >= 1, at address in chunks of --chunk
+    // words, one sequence each, with the progress bar. Returns an empty text
+    // on success, else why it failed; *done: the words that went through.
+    std::string transfer(int command, uint32_t address, uint16_t *words, size_t n, const char *label,
+                         size_t *done = nullptr);
 };
 
 } // namespace spitool

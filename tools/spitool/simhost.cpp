@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "simhost.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
-#include "fileio.h"
 #include "text.h"
+#include "wordfile.h"
 
 namespace spitool {
 
@@ -14,32 +13,33 @@ namespace {
 
 constexpr size_t MEMORY_BYTES = SIM_MEM_WORDS * 2;
 
-SimHost *g_active = nullptr;
+// VCD names of the data lines by bit: bit 0 chip select, bit 1 the second
+// select line, bits 1 to 5 double as the multiplexer channel (MUXn names the
+// data line bit n where it has no other use), bit 4 the auxiliary line, bit
+// 6 data to the chip, bit 7 the clock; then the chip's data-out line. The
+// identifiers are letters only, so no reader can take one for a keyword or
+// a time stamp.
+const char *const LINE_NAMES[9] = {"CS", "SEL2", "MUX2", "MUX3", "AUX", "MUX5", "MOSI", "CLK", "MISO"};
+const char LINE_IDS[9] = {'c', 's', 'm', 'n', 'a', 'o', 'd', 'k', 'i'};
+
+// "1k\n": line n at level.
+std::string level(int n, char value)
+{
+    return {value, LINE_IDS[n], '\n'};
+}
+
+// The first values of all lines: lines and miso as levels, -1 unknown.
+std::string first_values(int lines, int miso)
+{
+    std::string t = "#0\n$dumpvars\n";
+    for (int b = 0; b < 9; b++) {
+        const int v = b < 8 ? (lines < 0 ? -1 : (lines >> b) & 1) : miso;
+        t += level(b, v < 0 ? 'x' : char('0' + v));
+    }
+    return t + "$end\n";
+}
 
 } // namespace
-
-std::pair<int, uint32_t> parse_sim_fault(const std::string &text)
-{
-    int chip = 0;
-    std::string name = text;
-    size_t colon = text.find(':');
-    if (colon != std::string::npos) {
-        uint32_t c;
-        if (!parse_unsigned(text.substr(0, colon), SIM_MAX_CHIPS - 1, &c))
-            throw UsageError("bad chip in --sim-fault '" + text + "' (0 to 16)");
-        chip = static_cast<int>(c);
-        name = text.substr(colon + 1);
-    }
-    static const std::pair<const char *, uint32_t> FAULTS[] = {
-        {"absent", SIM_FAULT_ABSENT}, {"bad-echo", SIM_FAULT_BAD_ECHO},
-        {"stuck0", SIM_FAULT_STUCK0}, {"stuck1", SIM_FAULT_STUCK1},
-        {"readonly", SIMHOST_FAULT_READONLY},
-    };
-    for (const auto &[fault_name, bits] : FAULTS)
-        if (name == fault_name)
-            return {chip, bits};
-    throw UsageError("bad --sim-fault '" + text + "' (absent, bad-echo, stuck0, stuck1 or readonly)");
-}
 
 void SimHost::start(const SpiLib &lib, const SimOptions &options)
 {
@@ -48,41 +48,40 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
     lib_ = &lib;
     options_ = options;
     board_ = std::make_unique<sim_board>();
-    sim_board_init(board_.get(), options.wiring);
+    sim_board_init(board_.get(), static_cast<uint8_t>(options.wiring));
     for (sim_chip &c : board_->chips)
         c.stopped = options.stopped ? 1 : 0;
     for (const auto &[chip, fault] : options.faults) {
-        board_->chips[chip].faults |= fault & ~SIMHOST_FAULT_READONLY;
-        if (fault & SIMHOST_FAULT_READONLY)
+        board_->chips[chip].faults |= fault & ~FAULT_READONLY;
+        if (fault & FAULT_READONLY)
             readonly_.push_back({chip, {}});
     }
-
-    if (!options.memory_file.empty() && file_exists(options.memory_file)) {
+    std::error_code ec;
+    if (!options.memory_file.empty() && std::filesystem::exists(options.memory_file, ec)) {
         // Refused by its size before it is read; a device or pipe is read
-        // only one word past the memory.
-        InputFile in;
-        in.open(options.memory_file);
+        // only one byte past the memory.
+        InputFile in(options.memory_file);
         std::string bytes;
-        bool whole = in.size() <= static_cast<long long>(MEMORY_BYTES) &&
-                     in.read_upto(&bytes, MEMORY_BYTES + 1);
-        if (!whole || bytes.size() != MEMORY_BYTES) {
-            std::string held = in.size() >= 0 ? std::to_string(in.size())
-                               : whole        ? std::to_string(bytes.size())
-                                              : "more than " + std::to_string(MEMORY_BYTES);
-            throw UsageError("simulated memory file " + options.memory_file + " holds " + held +
-                             " bytes, not " + std::to_string(MEMORY_BYTES));
-        }
-        std::vector<uint16_t> words = parse_binary_words(bytes, options.memory_file);
-        std::memcpy(board_->chips[0].mem, words.data(), MEMORY_BYTES);
+        in.read(&bytes, MEMORY_BYTES, "a simulated memory file");
+        if (bytes.size() != MEMORY_BYTES)
+            throw UsageError(strprintf("simulated memory file %s holds %zu bytes, not %zu", in.name().c_str(),
+                                       bytes.size(), MEMORY_BYTES));
+        std::memcpy(board_->chips[0].mem, parse_binary_words(bytes, in.name()).data(), MEMORY_BYTES);
     }
     if (!options.vcd_file.empty()) {
-        vcd_.open(options.vcd_file);
-        recording_ = true;
+        vcd_ = std::make_unique<OutputFile>();
+        vcd_->open(options.vcd_file);
+        std::string header = "$comment\n"
+                             "  spitool: parallel port data lines and the chip's data-out line (MISO),\n"
+                             "  one time step per output byte; SPI mode 3, chip select active low\n"
+                             "$end\n$version spitool $end\n$timescale 1 us $end\n$scope module lpt $end\n";
+        for (int b = 0; b < 9; b++)
+            header += strprintf("$var wire 1 %c %s $end\n", LINE_IDS[b], LINE_NAMES[b]);
+        vcd_->write(header + "$upscope $end\n$enddefinitions $end\n");
     }
     if (lib.sim_attach(PORT, &SimHost::play, this) != 0)
         throw Failure("cannot attach the simulated board to port " + std::to_string(PORT));
     attached_ = true;
-    g_active = this;
     if (options.control_fail_after >= 0) {
         if (!lib.sim_fail_control_after)
             throw Failure(lib.path + " cannot inject driver failures (simport_fail_control_after)");
@@ -90,15 +89,8 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
     }
 }
 
-SimHost *SimHost::active()
-{
-    return g_active;
-}
-
 SimHost::~SimHost()
 {
-    if (g_active == this)
-        g_active = nullptr;
     if (attached_ && lib_->sim_detach)
         lib_->sim_detach(PORT);
 }
@@ -106,55 +98,71 @@ SimHost::~SimHost()
 int SimHost::play(void *context, const uint8_t *out, uint8_t *status, uint32_t n)
 {
     SimHost *self = static_cast<SimHost *>(context);
+    sim_chip *chips = self->board_->chips;
     // A read-only chip answers writes but keeps its memory.
     for (auto &[chip, saved] : self->readonly_)
-        saved.assign(self->board_->chips[chip].mem, self->board_->chips[chip].mem + SIM_MEM_WORDS);
-    struct Restore {
-        SimHost *self;
-        ~Restore()
-        {
-            for (auto &[chip, saved] : self->readonly_)
-                std::memcpy(self->board_->chips[chip].mem, saved.data(), MEMORY_BYTES);
-        }
-    } restore{self};
-    if (!self->recording_)
-        return sim_board_play(self->board_.get(), out, status, n);
+        saved.assign(chips[chip].mem, chips[chip].mem + SIM_MEM_WORDS);
     // The driver may hand over one buffer for both directions: keep the
     // output bytes before the board overwrites them with status bytes.
     self->out_copy_.assign(out, out + n);
-    int ok = sim_board_play(self->board_.get(), self->out_copy_.data(), status, n);
-    if (ok)
-        self->vcd_.record(self->out_copy_.data(), status, n);
+    const int ok = sim_board_play(self->board_.get(), self->out_copy_.data(), status, n);
+    for (auto &[chip, saved] : self->readonly_)
+        std::memcpy(chips[chip].mem, saved.data(), MEMORY_BYTES);
+    if (ok && self->vcd_)
+        self->record(self->out_copy_.data(), status, n);
     return ok;
 }
 
-SimHost::Saved SimHost::finish()
+void SimHost::record(const uint8_t *out, const uint8_t *status, uint32_t n)
 {
-    Saved saved;
+    std::string t;
+    for (uint32_t i = 0; i < n; i++, time_++) {
+        const int lines = out[i], miso = (status[i] & STATUS_MISO) ? 1 : 0;
+        if (lines_ < 0) {
+            t += first_values(lines, miso);
+        } else if (lines != lines_ || miso != miso_) {
+            t += "#" + std::to_string(time_) + "\n";
+            for (int b = 0; b < 8; b++)
+                if (((lines ^ lines_) >> b) & 1)
+                    t += level(b, char('0' + ((lines >> b) & 1)));
+            if (miso != miso_)
+                t += level(8, char('0' + miso));
+        }
+        lines_ = lines;
+        miso_ = miso;
+    }
+    vcd_->write(t);
+}
+
+std::vector<std::string> SimHost::finish()
+{
+    std::vector<std::string> failed;
     if (!board_)
-        return saved;
+        return failed;
     if (attached_ && lib_->sim_detach)
         lib_->sim_detach(PORT);
     attached_ = false;
-    if (g_active == this)
-        g_active = nullptr;
-    if (recording_) {
-        recording_ = false;
-        try {
-            vcd_.close();
-        } catch (const Failure &e) {
-            saved.vcd_error = e.what();
+    try {
+        if (vcd_) {
+            // Nothing played: every line unknown. The last byte lasts one
+            // time step too.
+            vcd_->write((lines_ < 0 ? first_values(-1, -1) : "") + "#" +
+                        std::to_string(std::max<uint64_t>(time_, 1)) + "\n");
+            vcd_->commit();
+            std::fprintf(stderr, "spitool: waveform written to %s\n", options_.vcd_file.c_str());
         }
+    } catch (const Failure &e) {
+        failed.push_back(e.what());
     }
-    if (!options_.memory_file.empty()) {
-        try {
+    vcd_.reset();
+    try {
+        if (!options_.memory_file.empty())
             write_output(options_.memory_file, binary_words(board_->chips[0].mem, SIM_MEM_WORDS));
-        } catch (const Failure &e) {
-            saved.memory_error = e.what();
-        }
+    } catch (const Failure &e) {
+        failed.push_back(e.what());
     }
     board_.reset();
-    return saved;
+    return failed;
 }
 
 } // namespace spitool

@@ -1,0 +1,261 @@
+// SPDX-License-Identifier: MIT
+#include "wordfile.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <map>
+
+#include "fileio.h"
+#include "text.h"
+
+namespace spitool {
+
+namespace {
+
+constexpr size_t BINARY_LIMIT = ADDRESS_SPACE * 2;
+
+// The format a file name's extension gives: .ihx and .ihex Intel HEX, .txt
+// hex text, .hex Intel HEX to write and hex text to read (when the contents
+// are not Intel HEX), anything else binary.
+FileFormat by_extension(const std::string &path, bool reading)
+{
+    const std::string ext = lower(std::filesystem::path(path).extension().string());
+    if (ext == ".ihx" || ext == ".ihex" || (ext == ".hex" && !reading))
+        return FileFormat::IntelHex;
+    return ext == ".txt" || ext == ".hex" ? FileFormat::Text : FileFormat::Binary;
+}
+
+// One to four hex digits, the whole text.
+bool parse_hex16(const std::string &digits, uint32_t *value)
+{
+    return digits.size() <= 4 && parse_unsigned("0x" + digits, 0xFFFF, value);
+}
+
+std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string &source)
+{
+    std::vector<uint16_t> words;
+    std::optional<uint32_t> base; // chip address of words[0], from the first label
+    Lines in(text, source);
+    for (std::string line; in.next(&line);) {
+        line = line.substr(0, line.find('#'));
+        const size_t colon = line.find(':');
+        if (colon != std::string::npos) {
+            const std::vector<std::string> label = split_fields(line.substr(0, colon), " \t");
+            uint32_t at = 0;
+            if (label.size() != 1 || !parse_hex16(label[0], &at))
+                in.fail("bad address label '" + line.substr(0, colon) + "'");
+            if (!base && at < words.size())
+                in.fail("address label " + hex16(at) + " lies before the words above it");
+            if (!base)
+                base = at - static_cast<uint32_t>(words.size());
+            else if (at != *base + words.size())
+                in.fail("address label " + hex16(at) + " out of order (expected " +
+                        hex16(*base + static_cast<uint32_t>(words.size())) + ")");
+            line = line.substr(colon + 1);
+        }
+        for (const std::string &word : split_fields(line, " \t\r")) {
+            const bool prefixed = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+            uint32_t v = 0;
+            if (!parse_hex16(prefixed ? word.substr(2) : word, &v))
+                in.fail("bad hex word '" + word + "'");
+            if (words.size() >= ADDRESS_SPACE)
+                in.fail("more than 65536 words");
+            words.push_back(static_cast<uint16_t>(v));
+        }
+    }
+    return words;
+}
+
+// ---------------------------------------------------------------- Intel HEX
+
+struct Record {
+    uint8_t type = 0;
+    uint16_t offset = 0;
+    std::vector<uint8_t> data;
+};
+
+// Decodes one record line (trailing white space allowed). Returns an empty
+// text on success, else what is wrong.
+std::string decode(const std::string &text, Record *r)
+{
+    const std::string line = text.substr(0, text.find_last_not_of(" \t\r") + 1);
+    if (line.empty() || line[0] != ':')
+        return "not an Intel HEX record (no ':' at the start)";
+    if (line.size() < 11 || line.size() % 2 == 0)
+        return "record of bad length";
+    std::vector<uint8_t> bytes((line.size() - 1) / 2);
+    unsigned sum = 0;
+    for (size_t i = 0; i < bytes.size(); i++) {
+        const char *p = line.data() + 1 + 2 * i;
+        if (std::from_chars(p, p + 2, bytes[i], 16).ptr != p + 2)
+            return "bad hex digit in record";
+        sum += bytes[i];
+    }
+    if (bytes[0] + 5u != bytes.size())
+        return strprintf("record length %u does not match its %u data bytes", bytes[0],
+                         static_cast<unsigned>(bytes.size() - 5));
+    if (sum & 0xFF)
+        return strprintf("checksum 0x%02X, expected 0x%02X", bytes.back(),
+                         (0x100 - ((sum - bytes.back()) & 0xFF)) & 0xFF);
+    *r = {bytes[3], static_cast<uint16_t>(bytes[1] << 8 | bytes[2]), {bytes.begin() + 4, bytes.end() - 1}};
+    return "";
+}
+
+// Whether text starts like an Intel HEX file: its first line that is not
+// blank starts with ':' and the ten hex digits of a record's fields. A
+// damaged record still shows the format, to be refused with its line.
+bool looks_like_ihex(const std::string &text)
+{
+    const size_t b = text.find_first_not_of(" \t\r\n");
+    return b != std::string::npos && text[b] == ':' &&
+           text.find_first_not_of("0123456789abcdefABCDEF", b + 1) > b + 10;
+}
+
+std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &source)
+{
+    std::map<uint64_t, std::pair<uint8_t, size_t>> bytes; // by byte address: the value and its line
+    uint64_t base = 0;
+    bool ended = false;
+    auto address = [](uint64_t a) { return strprintf("0x%llX", static_cast<unsigned long long>(a)); };
+    Lines in(text, source);
+    for (std::string line; in.next(&line);) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos)
+            continue;
+        Record r;
+        const std::string bad = ended ? "data after the end-of-file record" : decode(line, &r);
+        if (!bad.empty())
+            in.fail(bad);
+        if (r.type == 0x00) {
+            for (size_t i = 0; i < r.data.size(); i++) { // the offset wraps within its 64 KiB window
+                const uint64_t at = base + ((r.offset + i) & 0xFFFF);
+                if (!bytes.emplace(at, std::pair(r.data[i], in.number())).second)
+                    in.fail("byte address " + address(at) + " is given twice");
+            }
+            if (bytes.size() > BINARY_LIMIT)
+                in.fail("more than 65536 words of data");
+        } else if (r.type == 0x02 || r.type == 0x04) {
+            if (r.data.size() != 2)
+                in.fail("address record with " + std::to_string(r.data.size()) + " data bytes, not 2");
+            base = static_cast<uint64_t>(r.data[0] << 8 | r.data[1]) << (r.type == 0x02 ? 4 : 16);
+        } else if (r.type == 0x01) {
+            ended = true;
+        } else if (r.type != 0x03 && r.type != 0x05) { // 03, 05: a start address, nothing to load
+            in.fail("unknown record type " + std::to_string(r.type));
+        }
+    }
+    if (!ended)
+        throw UsageError(source + ": no end-of-file record (:00000001FF); the file may be cut short");
+    if (bytes.empty())
+        throw UsageError(source + ": no data records");
+    const uint64_t start = bytes.begin()->first;
+    auto fail = [&](size_t line, const std::string &what) {
+        throw UsageError(source + ":" + std::to_string(line) + ": " + what);
+    };
+    if (start % 2)
+        fail(bytes.begin()->second.second,
+             "data starts at the odd byte address " + address(start) + "; words start at even addresses");
+    if (start / 2 >= ADDRESS_SPACE)
+        fail(bytes.begin()->second.second,
+             "byte address " + address(start) + " lies beyond the chip's 64 Ki words");
+    std::string data;
+    for (const auto &[at, value] : bytes) {
+        if (at != start + data.size())
+            fail(value.second, "gap in the data from byte address " + address(start + data.size()) + " to " +
+                                   address(at) + "; load writes one run of words");
+        data += static_cast<char>(value.first);
+    }
+    if (data.size() % 2)
+        throw UsageError(source + ": the data ends half way through the word at byte address " +
+                         address(start + data.size() - 1));
+    return parse_binary_words(data, source);
+}
+
+void append_record(std::string &out, uint8_t type, uint16_t offset, const std::string &data)
+{
+    unsigned sum = static_cast<unsigned>(data.size()) + (offset >> 8) + (offset & 0xFF) + type;
+    out += strprintf(":%02X%04X%02X", static_cast<unsigned>(data.size()), offset, type);
+    for (const char c : data) {
+        out += strprintf("%02X", static_cast<unsigned char>(c));
+        sum += static_cast<unsigned char>(c);
+    }
+    out += strprintf("%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+}
+
+// 16 bytes a record, extended linear address records where the upper
+// address changes, and the end-of-file record.
+std::string format_ihex(uint32_t address, const uint16_t *words, size_t count)
+{
+    std::string out;
+    uint32_t upper = 0;
+    for (size_t i = 0; i < count;) {
+        const uint32_t byte_address = (address + static_cast<uint32_t>(i)) * 2;
+        if (byte_address >> 16 != upper) {
+            upper = byte_address >> 16;
+            append_record(out, 0x04, 0, {static_cast<char>(upper >> 8), static_cast<char>(upper)});
+        }
+        // Eight words a record, never across a 64 KiB boundary.
+        const size_t n = std::min<size_t>({8, count - i, (0x10000 - (byte_address & 0xFFFF)) / 2});
+        append_record(out, 0x00, static_cast<uint16_t>(byte_address & 0xFFFF), binary_words(words + i, n));
+        i += n;
+    }
+    append_record(out, 0x01, 0, "");
+    return out;
+}
+
+} // namespace
+
+std::vector<uint16_t> read_word_file(const std::string &path, std::optional<FileFormat> given)
+{
+    InputFile in(path);
+    std::string data;
+    std::optional<FileFormat> format = given;
+    if (!format) {
+        in.read(&data, 4095); // enough for the first record of any format
+        const bool text = std::all_of(data.begin(), data.end(), [](char c) {
+            const unsigned char u = static_cast<unsigned char>(c);
+            return u < 0x20 ? u == '\t' || u == '\r' || u == '\n' : u <= 0x7E;
+        });
+        format = looks_like_ihex(data) ? FileFormat::IntelHex
+                 : is_stdio(path)      ? (text ? FileFormat::Text : FileFormat::Binary)
+                                       : by_extension(path, true);
+    }
+    const bool binary = format == FileFormat::Binary;
+    in.read(&data, binary ? BINARY_LIMIT : TEXT_LIMIT, "a word file");
+    if (binary)
+        return parse_binary_words(data, in.name());
+    return format == FileFormat::Text ? parse_hex_words(data, in.name()) : parse_ihex(data, in.name());
+}
+
+void write_word_file(const std::string &path, std::optional<FileFormat> given, uint32_t address,
+                     const std::vector<uint16_t> &words)
+{
+    const FileFormat f = given.value_or(is_stdio(path) ? FileFormat::Text : by_extension(path, false));
+    write_output(path, f == FileFormat::Binary ? binary_words(words.data(), words.size())
+                       : f == FileFormat::Text ? hex_dump(address, words.data(), words.size())
+                                               : format_ihex(address, words.data(), words.size()));
+}
+
+std::string binary_words(const uint16_t *words, size_t count)
+{
+    std::string bytes(count * 2, '\0');
+    for (size_t i = 0; i < count; i++) {
+        bytes[2 * i] = static_cast<char>(words[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(words[i] >> 8);
+    }
+    return bytes;
+}
+
+std::vector<uint16_t> parse_binary_words(const std::string &bytes, const std::string &source)
+{
+    if (bytes.size() % 2)
+        throw UsageError(source + ": odd number of bytes (" + std::to_string(bytes.size()) +
+                         "); a binary word file holds 16-bit little-endian words");
+    std::vector<uint16_t> words(bytes.size() / 2);
+    for (size_t i = 0; i < words.size(); i++)
+        words[i] = static_cast<uint16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                         static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    return words;
+}
+
+} // namespace spitool

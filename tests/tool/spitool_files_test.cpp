@@ -41,13 +41,15 @@ TEST_F(SpitoolFilesTest, FailedWritesLeaveTheOldFilesAndNoPartialOnes)
     spit(path("d.bin"), "old dump");
     spit(path("w.vcd"), "old waveform");
     chmod(path("d.bin").c_str(), 0640);
-    // A 16 KiB file-size limit: the 32 KiB dump, the 128 KiB memory and the
-    // waveform all fail half way.
-    // Each failure on a line of its own.
+    // Under a 16 KiB file-size limit (SIGXFSZ as the shell leaves it) the
+    // 32 KiB dump and the 128 KiB memory fail half way, each on a line of
+    // its own; the waveform fails first and stops the run.
+    const std::string kept = ": File too large (the old file is unchanged)";
+    expect_failure(sim({"dump", "0", "0x4000", path("d.bin")}, "", {false, 16384}), 1, "",
+                   {"cannot write " + path("d.bin") + kept, "cannot write " + path("mem.bin") + kept});
     expect_failure(sim({"--vcd", path("w.vcd"), "dump", "0", "0x4000", path("d.bin")}, "", {false, 16384}), 1, "",
-                   {"cannot write " + path("d.bin") + ": File too large (the old file is unchanged)",
-                    "cannot write " + path("w.vcd") + ": File too large (the old file is unchanged)",
-                    "cannot write " + path("mem.bin") + ": File too large (the old file is unchanged)"});
+                   {"cannot write " + path("w.vcd") + kept + "; the run stopped there",
+                    "cannot write " + path("mem.bin") + kept});
     EXPECT_EQ(slurp(path("d.bin")), "old dump");
     EXPECT_EQ(slurp(path("w.vcd")), "old waveform");
     EXPECT_EQ(slurp(path("mem.bin")), memory);
@@ -167,7 +169,8 @@ TEST(SpitoolScript, APipedScriptAboveItsLimitRunsNothing)
     ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(fds[1]);
     const std::string source = "/proc/self/fd/" + std::to_string(fds[0]);
-    spitool::ScriptHooks hooks{[](const std::string &) { return true; },
+    spitool::ScriptHooks hooks{[](const std::string &, const std::string &) {},
+                               [](uint64_t) { ADD_FAILURE() << "the script started"; },
                                [](const seq_record &) {
                                    ADD_FAILURE() << "a statement ran";
                                    return std::string();

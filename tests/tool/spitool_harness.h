@@ -104,7 +104,7 @@ protected:
             if (setup.pipe_stdin)
                 close(feed[1]);
             if (setup.file_size_limit) {
-                signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+                signal(SIGXFSZ, SIG_DFL); // spitool ignores it itself, or dies of it
                 struct rlimit l = {static_cast<rlim_t>(setup.file_size_limit),
                                    static_cast<rlim_t>(setup.file_size_limit)};
                 setrlimit(RLIMIT_FSIZE, &l);

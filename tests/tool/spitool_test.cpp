@@ -393,7 +393,7 @@ TEST_F(SpitoolTest, BadArgumentsGiveOneUsageLineAndStatus2)
         {{"--sim", "get", "SPIFOO"}, "unknown variable 'SPIFOO'"},
         {{"get", "spicmdbits"}, "SPICMDBITS can be set but not read back"},
         {{"--sim", "set", "NOPE", "1"}, "unknown variable 'NOPE'"},
-        {{"--sim", "set", "spiclock", "fast"}, "bad SPICLOCK 'fast': not a number"},
+        {{"--sim", "set", "spiclock", "fast"}, "bad SPICLOCK 'fast': not one decimal number"},
         {{"--port", "0", "probe"}, "bad --port '0' (1 to 31)"},
         {{"--port", "32", "probe"}, "bad --port '32' (1 to 31)"},
         {{"--port"}, "option --port needs a value"},

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fileio.h"
+#include "platform.h"
 #include "script.h"
 #include "session.h"
 #include "spifns_wire.h"
@@ -41,6 +42,7 @@ std::string need_variable(const Session &s, const std::string &text)
 // compares. Throws Failure naming the first word that differs.
 void write_words(Session &s, uint16_t address, std::vector<uint16_t> &words, const std::string &what)
 {
+    s.open(words.size() * (s.opt.verify ? 2 : 1));
     std::string error = s.transfer(SEQ_WRITE, address, words.data(), words.size(), what.c_str());
     if (!error.empty())
         throw Failure(what + " failed: " + error);
@@ -60,6 +62,7 @@ void write_words(Session &s, uint16_t address, std::vector<uint16_t> &words, con
 
 void cmd_ports(Session &s)
 {
+    s.open();
     s.lib.enumerate_ports(&print_port, nullptr);
 }
 
@@ -67,6 +70,7 @@ void cmd_vars(Session &s)
 {
     const var_entry *list = nullptr;
     int count = 0;
+    s.open();
     s.lib.getvarlist(&list, &count);
     std::printf("%-16s %-8s %-6s %s\n", "NAME", "DEFAULT", "FLAGS", "VALUE");
     for (int i = 0; list && i < count; i++) {
@@ -80,6 +84,7 @@ void cmd_vars(Session &s)
 void cmd_get(Session &s)
 {
     const std::string name = need_variable(s, s.opt.args[0]);
+    s.open();
     const std::string value = s.getvar(name);
     if (value.empty())
         throw UsageError(name + " can be set but not read back");
@@ -88,14 +93,11 @@ void cmd_get(Session &s)
 
 void cmd_set(Session &s)
 {
-    const std::string name = need_variable(s, s.opt.args[0]), &text = s.opt.args[1];
-    // The library reads a clock that is not a number as 0 and only refuses it.
-    double clock;
-    if (name == "SPICLOCK" && !parse_real(text, &clock))
-        throw UsageError("bad SPICLOCK '" + text + "': not a number (try spitool clocks)");
+    const std::string &text = s.opt.args[1], name = s.check_setting(s.opt.args[0], text);
+    s.open();
     s.set_variable(name, text, "set " + name + " failed");
     const std::string value = s.getvar(name);
-    std::printf("%s = %s\n", name.c_str(), (value.empty() ? text : value).c_str());
+    std::printf("%s = %s\n", name.c_str(), printable(value.empty() ? text : value).c_str());
 }
 
 void cmd_read(Session &s)
@@ -104,6 +106,7 @@ void cmd_read(Session &s)
     const uint32_t count = s.opt.args.size() > 1 ? count_arg(s.opt.args[1], address) : 1;
     std::vector<uint16_t> words(count);
     size_t done = 0;
+    s.open(count);
     const std::string error = s.transfer(SEQ_READ, address, words.data(), count, "read", &done);
     std::fputs(hex_dump(address, words.data(), done).c_str(), stdout);
     if (!error.empty())
@@ -127,12 +130,14 @@ void cmd_dump(Session &s)
     const uint32_t count = count_arg(s.opt.args[1], address);
     const std::string &path = s.opt.args[2];
     std::vector<uint16_t> words(count);
+    s.open(count);
     if (const std::string e = s.transfer(SEQ_READ, address, words.data(), count, "dump"); !e.empty())
         throw Failure("dump failed: " + e + "; " + path + " not written");
     write_word_file(path, s.opt.format, address, words);
     // With the words on standard output, the report goes to standard error.
-    std::fprintf(is_stdio(path) ? stderr : stdout, "dumped %u words from %s to %s\n", count,
-                 hex16(address).c_str(), is_stdio(path) ? "standard output" : path.c_str());
+    const bool out = is_stdio(path) || stdio_stream_of(path) == stdout;
+    std::fprintf(out ? stderr : stdout, "dumped %u words from %s to %s\n", count, hex16(address).c_str(),
+                 is_stdio(path) ? "standard output" : printable(path).c_str());
 }
 
 void cmd_load(Session &s)
@@ -146,12 +151,13 @@ void cmd_load(Session &s)
         throw UsageError(name + " holds " + std::to_string(words.size()) + " words; from " + hex16(address) +
                          " they run past 0xFFFF");
     write_words(s, address, words, "load");
-    std::printf("loaded %zu words from %s to %s%s\n", words.size(), name.c_str(), hex16(address).c_str(),
+    std::printf("loaded %zu words from %s to %s%s\n", words.size(), printable(name).c_str(), hex16(address).c_str(),
                 s.opt.verify ? " (verified)" : "");
 }
 
 void cmd_probe(Session &s)
 {
+    s.open();
     ErrorState before = s.error_state();
     const int r = s.lib.xap_stopped();
     if (r < 0 || r > 1)
@@ -171,6 +177,7 @@ void cmd_probe(Session &s)
 void cmd_slower(Session &s)
 {
     const uint32_t n = s.opt.args.empty() ? 1 : need_unsigned(s.opt.args[0], 100, "count");
+    s.open();
     for (uint32_t i = 0; i < n; i++)
         s.lib.command("SPISLOWER");
     std::printf("SPISHIFTPERIOD %s, SPICLOCK %s\n", s.getvar("SPISHIFTPERIOD").c_str(),
@@ -183,6 +190,7 @@ void cmd_slower(Session &s)
 void cmd_clocks(Session &s)
 {
     const uint32_t max = s.opt.args.empty() ? 16 : need_unsigned(s.opt.args[0], 1000, "count");
+    s.open();
     const std::string current = s.getvar("SPISHIFTPERIOD");
     const std::string mark = s.opt.clock ? "  <- --clock " + *s.opt.clock : "  <- current";
     std::printf("PERIOD  SPICLOCK\n");
@@ -197,7 +205,8 @@ void cmd_clocks(Session &s)
 
 void cmd_run(Session &s)
 {
-    const ScriptHooks hooks{[&](const std::string &name) { return !s.variable_name(name).empty(); },
+    const ScriptHooks hooks{[&](const std::string &name, const std::string &value) { s.check_setting(name, value); },
+                            [&](uint64_t words) { s.open(words); },
                             [&](const seq_record &r) { return s.run_record(r); }};
     size_t statements = 0;
     const std::string &path = s.opt.args[0], name = is_stdio(path) ? "stdin" : path;

@@ -49,6 +49,10 @@ uint32_t loopback_min_period(uint32_t lag);
 // "loopback failed: ...".
 std::string describe_loopback(const LoopbackResult &r);
 
+// Why port n's device cannot be used, as "; ..." for the library's message
+// ("Couldn't find LPT port"), where spitool can tell; else empty.
+std::string port_hint(int n);
+
 // spitool loopback: plays the pattern on --port's device (on the simulated
 // board with --sim) and prints the line when bit 6 follows D6; throws
 // Failure for a failed check or an unusable port.

@@ -6,6 +6,7 @@
 // Exit status: 0 success, 1 an operation failed (the library's last error is
 // printed), 2 a bad command line, script or input file.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "fileio.h"
 #include "options.h"
+#include "platform.h"
 #include "session.h"
 #include "spilib.h"
 
@@ -95,14 +97,16 @@ int run_tool(int argc, char **argv)
     if (o.args.size() < cmd->min_args || o.args.size() > cmd->max_args)
         throw UsageError(std::string(o.args.size() < cmd->min_args ? "missing" : "too many") +
                          " arguments (usage: " + usage_of(*cmd) + ")");
-    // Every file a run writes is a file of its own.
+    // Every file a run writes is a file of its own; FILE is always the last argument.
     if (is_stdio(o.sim.vcd_file))
         throw UsageError("--vcd needs a file (standard output carries the command's output)");
+    if (std::string(cmd->usage).ends_with("FILE") && o.args.back().empty())
+        throw UsageError(std::string(cmd->name) + " needs a FILE, not an empty name");
     check_distinct_outputs({{"dump", cmd->run == cmd_dump ? o.args[2] : ""},
                             {"--sim-memory", o.sim.memory_file},
                             {"--vcd", o.sim.vcd_file}});
 
-    Session session(o, lib);
+    Session session(o, lib, cmd->port);
 #if SPITOOL_HAVE_SIM
     SimHost sim;
     if (o.sim.enabled) {
@@ -113,27 +117,33 @@ int run_tool(int argc, char **argv)
         session.sim = &sim;
     }
 #endif
-    std::vector<std::string> failures; // the command's, then each file's that could not be saved
+    std::string failure; // the command's
     bool usage = false;
     try {
-        session.open(cmd->port);
         cmd->run(session);
     } catch (const UsageError &e) {
-        failures.push_back(e.what());
+        failure = e.what();
         usage = true;
     } catch (const Failure &e) {
-        failures.push_back(e.what());
+        failure = e.what();
+    } catch (const Stopped &) {
+        // A signal, said here, or standard output, said by main().
     }
-    std::fflush(stdout);
+    flush_stdout(); // its output before the messages
     session.close();
+    const int signal = caught_signal();
+    if (signal)
+        report("stopped by " + signal_text(signal) + " after the statement in progress");
+    if (!failure.empty())
+        report(failure);
+    bool saved = true; // each file that could not be written on its own line, after the command's
 #if SPITOOL_HAVE_SIM
-    for (const std::string &e : sim.finish())
-        failures.push_back(e);
+    for (const std::string &e : sim.finish(signal != 0)) {
+        report(e);
+        saved = false;
+    }
 #endif
-    // Each on its own line, the command's first.
-    for (const std::string &f : failures)
-        std::fprintf(stderr, "spitool: %s\n", f.c_str());
-    return failures.empty() ? 0 : usage ? 2 : 1;
+    return signal ? 128 + signal : usage ? 2 : failure.empty() && saved ? 0 : 1;
 }
 
 } // namespace
@@ -141,12 +151,22 @@ int run_tool(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    using namespace spitool;
+    catch_signals();
+    int status = 1;
     try {
-        return spitool::run_tool(argc, argv);
+        status = run_tool(argc, argv);
     } catch (const std::exception &e) {
         // A usage error exits with 2, every other failure with 1.
-        std::fflush(stdout);
-        std::fprintf(stderr, "spitool: %s\n", e.what());
-        return dynamic_cast<const spitool::UsageError *>(&e) != nullptr ? 2 : 1;
+        flush_stdout();
+        report(e.what());
+        status = dynamic_cast<const UsageError *>(&e) != nullptr ? 2 : 1;
     }
+    // Output that did not arrive is a failure, whatever the command did
+    // (after a signal, SIGPIPE most likely, the signal says it).
+    if (const int e = flush_stdout(); e && !caught_signal()) {
+        report(std::string("cannot write to standard output: ") + std::strerror(e));
+        status = status ? status : 1;
+    }
+    return status == 0 && std::ferror(stderr) ? 1 : status;
 }

@@ -34,6 +34,9 @@ void apply(Options &o, const OptionSpec &row, const std::string &value)
     const std::string name = row.name;
     if (!available(row))
         throw UsageError(name + " is not available in this build (no simulated board)");
+    if (row.value && value.empty())
+        throw UsageError("option " + name + " needs a value");
+    o.sim_only |= row.sim && row.id != OPT_SIM;
     switch (row.id) {
     case 'P': o.port = integer(name, value, PORT_MIN, PORT_MAX); break;
     case 'k': {
@@ -72,6 +75,8 @@ void apply(Options &o, const OptionSpec &row, const std::string &value)
     case OPT_SIM_WIRING: o.sim.wiring = choice(row, value, value); break;
     case OPT_SIM_FAIL_AFTER: o.sim.control_fail_after = integer(name, value, 0, INT32_MAX); break;
     case OPT_VCD: o.sim.vcd_file = value; break;
+    case OPT_VCD_LIMIT: o.sim.vcd_limit = static_cast<uint32_t>(integer(name, value, 1, 1 << 20)); break;
+    case OPT_SLOW_CLOCK: o.slow_clock = true; break;
     case 'h': o.help = true; break;
     case 'R': o.version = true; break;
     }
@@ -137,9 +142,7 @@ Options parse_command_line(int argc, char **argv)
         o.command = o.args.empty() ? "" : o.args[0];
         o.args.clear();
     }
-    const SimOptions &s = o.sim;
-    if (!s.enabled && (!s.vcd_file.empty() || !s.memory_file.empty() || s.stopped || !s.faults.empty() ||
-                       s.control_fail_after >= 0 || s.wiring != SIM_WIRING_DIRECT))
+    if (!o.sim.enabled && o.sim_only)
         throw UsageError("--vcd and the other --sim-... options need --sim");
     if (o.mux && o.chip)
         throw UsageError("--mux and --chip exclude each other");

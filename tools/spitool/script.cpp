@@ -56,11 +56,10 @@ bool parse(const Lines &lines, std::string line, const ScriptHooks &hooks, State
         } else if (verb == "set") {
             if (w.size() < 3)
                 throw UsageError("set needs a NAME and a VALUE");
-            if (!hooks.known_variable(w[1]))
-                throw UsageError("unknown variable '" + w[1] + "'");
             s.name = w[1];
             // The value is the rest of the line, inner spaces kept.
             s.value = line.substr(starts[2], starts.back() + w.back().size() - starts[2]);
+            hooks.check_set(s.name, s.value);
             s.summary = "set " + s.name + " " + s.value;
         } else if (verb == "read" || verb == "write") {
             const bool read = verb == "read";
@@ -94,8 +93,10 @@ size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *sta
     std::string text, line;
     in.read(&text, limit, "a script");
     Statement st;
+    uint64_t words = 0;
     for (Lines check(text, in.name()); check.next(&line);)
-        parse(check, line, hooks, &st);
+        words += parse(check, line, hooks, &st) ? st.count : 0;
+    hooks.start(words);
     size_t failed = 0;
     *statements = 0;
     for (Lines lines(text, in.name()); lines.next(&line);) {
@@ -105,11 +106,10 @@ size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *sta
         const std::string error = hooks.run(st.record());
         if (error.empty() && st.command == SEQ_READ)
             std::fputs(hex_dump(st.address, st.words.data(), st.count).c_str(), stdout);
-        std::fflush(stdout);
+        flush_stdout();
         if (!error.empty()) {
             failed++;
-            std::fprintf(stderr, "spitool: %s:%zu: %s failed: %s\n", in.name().c_str(), lines.number(),
-                         st.summary.c_str(), error.c_str());
+            report(in.name() + ":" + std::to_string(lines.number()) + ": " + st.summary + " failed: " + error);
         }
     }
     return failed;

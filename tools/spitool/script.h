@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -25,8 +26,12 @@
 namespace spitool {
 
 struct ScriptHooks {
-    // Whether a name is one of the library's variables.
-    std::function<bool(const std::string &)> known_variable;
+    // Checks a set statement's variable name and value; throws UsageError
+    // saying what is wrong.
+    std::function<void(const std::string &, const std::string &)> check_set;
+    // Called when every line is checked, before the first statement runs,
+    // with the number of data words the reads and writes move.
+    std::function<void(uint64_t)> start;
     // Runs one statement's record; returns an empty text on success, else
     // what went wrong.
     std::function<std::string(const seq_record &)> run;

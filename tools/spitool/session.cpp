@@ -3,11 +3,18 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
+#include "loopback.h"
+#include "platform.h"
+#include "settings/textconv.h"
 #include "spifns_wire.h"
 #include "text.h"
+#include "simhost.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -35,21 +42,30 @@ void SPIFNS_CALL trace_sink(const char *line)
 }
 
 // The progress bar of a transfer, one line on stderr redrawn in place: the
-// words done, the time spent, the rate and the time still to go.
+// words done, the time spent, the rate and the time still to go, fitted to
+// the terminal's width (COLUMNS, else the terminal's, else 80).
 void draw_progress(const char *label, uint32_t done, uint32_t total, double elapsed)
 {
     auto span = [](double seconds) { // "4.2s" under a minute, "3m07s" above
         const auto s = static_cast<unsigned long>(seconds);
         return seconds < 60 ? strprintf("%.1fs", seconds) : strprintf("%lum%02lus", s / 60, s % 60);
     };
-    const unsigned percent = static_cast<unsigned>(uint64_t{done} * 100 / total), fill = percent * 30 / 100;
-    std::string timing = span(elapsed) + " elapsed";
+    const char *env = std::getenv("COLUMNS");
+    uint32_t width = 0;
+    if (!env || !parse_unsigned(env, 1000, &width) || width < 2)
+        width = terminal_columns() > 1 ? terminal_columns() : 80;
+    const unsigned percent = static_cast<unsigned>(uint64_t{done} * 100 / total);
+    std::string tail = strprintf("] %3u%% %u/%u words, ", percent, done, total) + span(elapsed) + " elapsed";
     if (elapsed > 0 && done > 0)
-        timing += strprintf(", %.0f words/s", done / elapsed) +
-                  (done < total ? ", " + span((total - done) * elapsed / done) + " left" : "");
-    // Trailing blanks wipe what a longer line before left behind.
-    std::fprintf(stderr, "\r%s [%s%s] %3u%% %u/%u words, %s   ", label, std::string(fill, '#').c_str(),
-                 std::string(30 - fill, '.').c_str(), percent, done, total, timing.c_str());
+        tail += strprintf(", %.0f words/s", done / elapsed) +
+                (done < total ? ", " + span((total - done) * elapsed / done) + " left" : "");
+    // The bar takes what the rest leaves, up to 30 columns; blanks to the
+    // end of the line wipe what a longer line before left behind.
+    const size_t room = width - 1 > std::strlen(label) + 2 + tail.size() ? width - 3 - std::strlen(label) - tail.size() : 0;
+    const size_t bar = std::min<size_t>(room, 30), fill = bar * percent / 100;
+    std::string line = label + (" [" + std::string(fill, '#') + std::string(bar - fill, '.')) + tail;
+    line.resize(width - 1, ' ');
+    std::fprintf(stderr, "\r%s", line.c_str());
     std::fflush(stderr);
 }
 
@@ -76,10 +92,6 @@ std::string Session::describe(const ErrorState &s)
         t += g_usb_note.empty() ? "; no USB adapter answered (see docs/usb.md)" : "; " + g_usb_note;
     else if (g_usb && s.message == "IOCTL failed" && !g_usb_note.empty())
         t += "; " + g_usb_note;
-#ifdef _WIN32
-    else if (s.message == "Couldn't find LPT port")
-        t += "; is the port driver installed and started? (sc query torvex)";
-#endif
     return t;
 }
 
@@ -90,12 +102,24 @@ std::string Session::why(const ErrorState &before) const
                          : describe(now);
 }
 
+void Session::check_stop() const
+{
+    if (caught_signal() || std::ferror(stdout))
+        throw Stopped();
+    if (sim)
+        sim->check();
+}
+
 std::string Session::run_record(const seq_record &r)
 {
+    check_stop();
     const ErrorState before = error_state();
     const bool ok = lib.sequence(&r, 1) == 0;
-    const bool mux = r.command == SEQ_SETVAR && lower(r.name) == "spimul";
-    return ok && !(mux && error_state() != before) ? "" : why(before);
+    const std::string name = r.command == SEQ_SETVAR ? lower(r.name) : "";
+    if (ok && !(name == "spimul" && error_state() != before))
+        return "";
+    // Why the port could not be opened, where spitool can tell.
+    return why(before) + (name == "spiport" && !opt.usb ? port_hint(text_to_int32(r.value)) : "");
 }
 
 void Session::set_variable(const std::string &name, const std::string &value, const std::string &what)
@@ -108,15 +132,20 @@ void Session::set_variable(const std::string &name, const std::string &value, co
         throw Failure(what + ": " + e);
 }
 
-void Session::open(Command::Port port)
+void Session::open(uint64_t words)
 {
+    if (opt.clock)
+        check_setting("SPICLOCK", *opt.clock);
+    if (sim)
+        sim->expect(words);
+    open_ = true;
     lib.init();
     g_print_trace = opt.trace;
     g_usb = opt.usb;
     lib.set_debug_callback(&trace_sink);
     if (opt.chip)
         lib.chip_select(*opt.chip);
-    const bool port_open = port == Command::Select || (port == Command::IfGiven && opt.port);
+    const bool port_open = port_ == Command::Select || (port_ == Command::IfGiven && opt.port);
     const std::string number = std::to_string(opt.port.value_or(1));
     if (port_open)
         set_variable("SPIPORT", number, "cannot select port " + number);
@@ -136,8 +165,10 @@ void Session::open(Command::Port port)
 
 void Session::close()
 {
-    lib.set_debug_callback(nullptr);
-    lib.close();
+    if (std::exchange(open_, false)) {
+        lib.set_debug_callback(nullptr);
+        lib.close();
+    }
 }
 
 std::string Session::variable_name(const std::string &name) const
@@ -149,6 +180,36 @@ std::string Session::variable_name(const std::string &name) const
         if (list[i].name && lower(list[i].name) == lower(name))
             return list[i].name;
     return "";
+}
+
+std::string Session::check_setting(const std::string &name, const std::string &value) const
+{
+    const std::string n = variable_name(name);
+    if (n.empty())
+        throw UsageError("unknown variable '" + name + "'");
+    const Name *known = find_named(VARIABLES, n);
+    double period = 0;
+    if (known && known->value == VAR_INTEGER) {
+        int32_t v = 0;
+        const int32_t read = text_to_int32(value.c_str());
+        if (!parse_signed(value, INT32_MIN, INT32_MAX, &v) || v != read)
+            throw UsageError(strprintf("bad %s '%s': not one whole number (the library would read %d)", n.c_str(),
+                                       value.c_str(), read));
+        period = n == "SPISHIFTPERIOD" ? v : 0;
+    } else if (known && known->value == VAR_CLOCK) {
+        double v = 0;
+        if (!parse_real(value, &v))
+            throw UsageError(strprintf("bad %s '%s': not one decimal number (the library would read %g)",
+                                       n.c_str(), value.c_str(), text_to_double(value.c_str())));
+        period = n == "SPICLOCK" && v > 0 ? std::floor(CLOCK_FACTOR / v + 0.5) : 0;
+    }
+    // One shift of 16 bits: two buffers of (16 + 4) x 2 bytes per unit of the period.
+    if (period * 80 > SHIFT_BYTES_MAX && !opt.slow_clock)
+        throw UsageError(strprintf("%s %s: shift period %.0f, for which the library would allocate %.0f MiB "
+                                   "for every 16-bit shift (at most %u MiB; --allow-slow-clock insists)",
+                                   n.c_str(), value.c_str(), period, period * 80 / (1 << 20),
+                                   unsigned(SHIFT_BYTES_MAX >> 20)));
+    return n;
 }
 
 std::string Session::getvar(const std::string &name) const
@@ -167,6 +228,7 @@ std::string Session::transfer(int command, uint32_t address, uint16_t *words, si
     size_t moved = 0;
     std::string error;
     while (moved < n) {
+        check_stop();
         const size_t part = std::min<size_t>(opt.chunk, n - moved);
         seq_record r{};
         r.command = command;

@@ -98,6 +98,9 @@ SimHost::~SimHost()
 int SimHost::play(void *context, const uint8_t *out, uint8_t *status, uint32_t n)
 {
     SimHost *self = static_cast<SimHost *>(context);
+    if (const auto [bytes, answer] = std::exchange(self->carried_, {}); bytes)
+        if (!play(self, bytes->data(), answer->data(), uint32_t(bytes->size())))
+            return 0;
     sim_chip *chips = self->board_->chips;
     // A read-only chip answers writes but keeps its memory.
     for (auto &[chip, saved] : self->readonly_)
@@ -131,10 +134,24 @@ void SimHost::record(const uint8_t *out, const uint8_t *status, uint32_t n)
         lines_ = lines;
         miso_ = miso;
     }
-    vcd_->write(t);
+    // Up to the limit, or to the first failed write: then the file is given
+    // up at once and the run stops.
+    const bool full = (vcd_bytes_ += t.size()) > limit();
+    if (const int e = full ? 0 : vcd_->write(t); e || full) {
+        stopped_ = vcd_->failure(e ? std::strerror(e) : strprintf("the waveform reached --vcd-limit %u MiB",
+                                                                  options_.vcd_limit)) + "; the run stopped there";
+        vcd_.reset();
+    }
 }
 
-std::vector<std::string> SimHost::finish()
+bool SimHost::carry(const std::vector<uint8_t> &out, std::vector<uint8_t> *status, const std::function<void()> &call)
+{
+    carried_ = {&out, status};
+    call();
+    return !std::exchange(carried_, {}).first;
+}
+
+std::vector<std::string> SimHost::finish(bool stopped)
 {
     std::vector<std::string> failed;
     if (!board_)
@@ -143,17 +160,21 @@ std::vector<std::string> SimHost::finish()
         lib_->sim_detach(PORT);
     attached_ = false;
     try {
-        if (vcd_) {
+        if (vcd_ && stopped)
+            failed.push_back(vcd_->failure("the run was stopped"));
+        else if (vcd_) {
             // Nothing played: every line unknown. The last byte lasts one
             // time step too.
             vcd_->write((lines_ < 0 ? first_values(-1, -1) : "") + "#" +
                         std::to_string(std::max<uint64_t>(time_, 1)) + "\n");
             vcd_->commit();
-            std::fprintf(stderr, "spitool: waveform written to %s\n", options_.vcd_file.c_str());
+            report("waveform written to " + options_.vcd_file);
         }
     } catch (const Failure &e) {
         failed.push_back(e.what());
     }
+    if (!stopped_.empty())
+        failed.push_back(stopped_);
     vcd_.reset();
     try {
         if (!options_.memory_file.empty())

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "options.h"
 #include "sim_board.h"
 #include "spilib.h"
+#include "text.h"
 
 namespace spitool {
 
@@ -28,17 +30,38 @@ public:
     // memory file, Failure when the library cannot attach it.
     void start(const SpiLib &lib, const SimOptions &options);
 
-    // Detaches the board, finishes the VCD file (and says so) and saves chip
-    // 0's memory to the memory file, each whether or not the other could be
-    // written. Returns why those that could not be were not. Call after the
-    // library has closed the port.
-    std::vector<std::string> finish();
+    // Detaches the board, finishes the VCD file (and says so) unless the
+    // run was stopped, and saves chip 0's memory to the memory file, each
+    // whether or not the other could be written. Returns why those that
+    // could not be were not. Call after the library has closed the port.
+    std::vector<std::string> finish(bool stopped);
 
     static constexpr int PORT = 1;
 
-    // Plays straight on the board, as the attached port would: for commands
-    // that talk to the port themselves.
-    int play_board(const uint8_t *out, uint8_t *status, uint32_t n) { return play(this, out, status, n); }
+    // Refuses a run whose data words alone would make the waveform pass
+    // its limit: a UsageError, the waveform given up.
+    void expect(uint64_t words)
+    {
+        const uint64_t bytes = words * VCD_WORD_BYTES;
+        if (!vcd_ || bytes <= limit())
+            return;
+        const std::string e = vcd_->failure(strprintf("the waveform would take at least %llu MiB, more than "
+                                                      "--vcd-limit %u", (unsigned long long)(bytes >> 20),
+                                                      options_.vcd_limit));
+        vcd_.reset();
+        throw UsageError(e);
+    }
+    // Throws Failure, once, when the recording stopped (at its limit, or a
+    // write failed): the run stops with it.
+    void check()
+    {
+        if (!stopped_.empty())
+            throw Failure(std::exchange(stopped_, ""));
+    }
+    // Plays out on the board, its status bytes into *status, in the next
+    // control call that call() makes the library's simulated driver pass
+    // on, before that call's own bytes. False when none reached the board.
+    bool carry(const std::vector<uint8_t> &out, std::vector<uint8_t> *status, const std::function<void()> &call);
 
 private:
     static int play(void *context, const uint8_t *out, uint8_t *status, uint32_t n);
@@ -51,7 +74,15 @@ private:
     std::unique_ptr<sim_board> board_;
     bool attached_ = false;
     std::vector<std::pair<int, std::vector<uint16_t>>> readonly_; // chip, memory kept
+    // The least a data word adds to the waveform: its 32 clock edges, each
+    // a time step line and the clock's line ("#1234567\nk1\n").
+    static constexpr uint64_t VCD_WORD_BYTES = 32 * 11;
+    uint64_t limit() const { return uint64_t{options_.vcd_limit} << 20; }
+
     std::unique_ptr<OutputFile> vcd_; // while recording
+    uint64_t vcd_bytes_ = 0;
+    std::string stopped_; // why the recording stopped
+    std::pair<const std::vector<uint8_t> *, std::vector<uint8_t> *> carried_{};
     std::vector<uint8_t> out_copy_;
     uint64_t time_ = 0; // output bytes recorded so far
     int lines_ = -1;    // last data-line byte written, -1 before the first

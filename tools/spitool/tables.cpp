@@ -21,9 +21,10 @@ const std::vector<Name> WIRINGS = {
 const std::vector<Name> FAULTS = {{"absent", SIM_FAULT_ABSENT}, {"bad-echo", SIM_FAULT_BAD_ECHO},
                                   {"stuck0", SIM_FAULT_STUCK0}, {"stuck1", SIM_FAULT_STUCK1},
                                   {"readonly", FAULT_READONLY}};
-const std::vector<Name> VARIABLES = {{"SPIPORT", 0},    {"SPIMUL", 0},         {"SPISHIFTPERIOD", 0},
-                                     {"SPICLOCK", 0},   {"SPICMDBITS", 0},     {"SPICMDREADBITS", 0},
-                                     {"SPICMDWRITEBITS", 0}, {"SPIMAXCLOCK", 0}};
+const std::vector<Name> VARIABLES = {
+    {"SPIPORT", VAR_INTEGER},        {"SPIMUL", VAR_INTEGER},        {"SPISHIFTPERIOD", VAR_INTEGER},
+    {"SPICLOCK", VAR_CLOCK},         {"SPICMDBITS", VAR_INTEGER},    {"SPICMDREADBITS", VAR_INTEGER},
+    {"SPICMDWRITEBITS", VAR_INTEGER}, {"SPIMAXCLOCK", VAR_CLOCK}};
 
 static const std::string CLOCK = strprintf("%g", CLOCK_FACTOR);
 
@@ -32,6 +33,8 @@ static const std::string CLOCK = strprintf("%g", CLOCK_FACTOR);
 const std::vector<OptionSpec> OPTIONS = {
     {'P', "--port", "N", strprintf("port to use, %d to %d (SPIPORT; default 1)", PORT_MIN, PORT_MAX)},
     {'k', "--clock", "VALUE", "SPI clock (SPICLOCK = " + CLOCK + " / shift period; see clocks)"},
+    {OPT_SLOW_CLOCK, "--allow-slow-clock", nullptr,
+     strprintf("allow clocks whose shifts take the library more than %u MiB", SHIFT_BYTES_MAX >> 20)},
     {OPT_MUX, "--mux", "N", strprintf("multiplexer channel 0 to %d, or -1 for none (SPIMUL)", MUX_MAX)},
     // Direct wiring reaches two chips: 0 (CS low) and 1 (CS and SEL2 high);
     // a multiplexer's channels are chosen with --mux.
@@ -56,6 +59,8 @@ const std::vector<OptionSpec> OPTIONS = {
     {OPT_SIM_FAIL_AFTER, "--sim-fail-after", "N", "the driver call after the first N fails (once)", nullptr,
      true},
     {OPT_VCD, "--vcd", "FILE", "with --sim: record the link as a VCD waveform", nullptr, true},
+    {OPT_VCD_LIMIT, "--vcd-limit", "MIB", strprintf("largest waveform, in MiB (default %u)", VCD_LIMIT), nullptr,
+     true},
     {'h', "--help", nullptr, "this text; COMMAND --help for one command"},
     {'R', "--version", nullptr, "versions of spitool and the library"},
 };

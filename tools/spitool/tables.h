@@ -26,6 +26,11 @@ enum class FileFormat : uint32_t { Binary, Text, IntelHex };
 constexpr uint32_t FAULT_READONLY = 0x80000000u;
 // The highest multiplexer channel.
 constexpr int32_t MUX_MAX = 16;
+// The most a clock may make the library allocate for one shift, unless
+// --allow-slow-clock; the default --vcd-limit in MiB.
+constexpr uint32_t SHIFT_BYTES_MAX = 256u << 20, VCD_LIMIT = 256;
+// What the library's variables hold (Name::value of VARIABLES).
+enum : uint32_t { VAR_INTEGER = 1, VAR_CLOCK };
 
 // Word file formats, simulated board wirings and faults, and the library's
 // variables.
@@ -34,7 +39,8 @@ extern const std::vector<Name> FORMATS, WIRINGS, FAULTS, VARIABLES;
 // The options without a one-letter form.
 enum : int {
     OPT_MUX = 256, OPT_CHIP, OPT_LIBRARY, OPT_USB, OPT_FORMAT, OPT_CHUNK, OPT_PROGRESS, OPT_NO_PROGRESS,
-    OPT_SIM, OPT_SIM_MEMORY, OPT_SIM_STOPPED, OPT_SIM_FAULT, OPT_SIM_WIRING, OPT_SIM_FAIL_AFTER, OPT_VCD
+    OPT_SIM, OPT_SIM_MEMORY, OPT_SIM_STOPPED, OPT_SIM_FAULT, OPT_SIM_WIRING, OPT_SIM_FAIL_AFTER, OPT_VCD,
+    OPT_VCD_LIMIT, OPT_SLOW_CLOCK
 };
 
 struct OptionSpec {

@@ -75,41 +75,42 @@ struct Record {
     std::vector<uint8_t> data;
 };
 
-// Decodes one record line (trailing white space allowed). Returns an empty
-// text on success, else what is wrong.
-std::string decode(const std::string &text, Record *r)
+// The data bytes of each record type but 00 (data): none in 01 (end of
+// file), 2 in 02 and 04 (segment and linear address), 4 in 03 and 05 (start
+// addresses); the offset of 02 to 05 is 0.
+constexpr int RECORD_SIZE[6] = {-1, 0, 2, 4, 2, 4};
+
+// Decodes the record line in gave last (trailing white space allowed).
+// Throws UsageError naming the line.
+Record decode(const Lines &in, const std::string &text)
 {
     const std::string line = text.substr(0, text.find_last_not_of(" \t\r") + 1);
-    if (line.empty() || line[0] != ':')
-        return "not an Intel HEX record (no ':' at the start)";
+    if (line[0] != ':')
+        in.fail("not an Intel HEX record (no ':' at the start)");
     if (line.size() < 11 || line.size() % 2 == 0)
-        return "record of bad length";
+        in.fail("record of bad length");
     std::vector<uint8_t> bytes((line.size() - 1) / 2);
     unsigned sum = 0;
     for (size_t i = 0; i < bytes.size(); i++) {
         const char *p = line.data() + 1 + 2 * i;
         if (std::from_chars(p, p + 2, bytes[i], 16).ptr != p + 2)
-            return "bad hex digit in record";
+            in.fail("bad hex digit in record");
         sum += bytes[i];
     }
-    if (bytes[0] + 5u != bytes.size())
-        return strprintf("record length %u does not match its %u data bytes", bytes[0],
-                         static_cast<unsigned>(bytes.size() - 5));
+    const Record r{bytes[3], static_cast<uint16_t>(bytes[1] << 8 | bytes[2]), {bytes.begin() + 4, bytes.end() - 1}};
+    if (bytes[0] != r.data.size())
+        in.fail(strprintf("record length %u does not match its %zu data bytes", bytes[0], r.data.size()));
     if (sum & 0xFF)
-        return strprintf("checksum 0x%02X, expected 0x%02X", bytes.back(),
-                         (0x100 - ((sum - bytes.back()) & 0xFF)) & 0xFF);
-    *r = {bytes[3], static_cast<uint16_t>(bytes[1] << 8 | bytes[2]), {bytes.begin() + 4, bytes.end() - 1}};
-    return "";
-}
-
-// Whether text starts like an Intel HEX file: its first line that is not
-// blank starts with ':' and the ten hex digits of a record's fields. A
-// damaged record still shows the format, to be refused with its line.
-bool looks_like_ihex(const std::string &text)
-{
-    const size_t b = text.find_first_not_of(" \t\r\n");
-    return b != std::string::npos && text[b] == ':' &&
-           text.find_first_not_of("0123456789abcdefABCDEF", b + 1) > b + 10;
+        in.fail(strprintf("checksum 0x%02X, expected 0x%02X", bytes.back(),
+                          (0x100 - ((sum - bytes.back()) & 0xFF)) & 0xFF));
+    if (r.type > 5)
+        in.fail(strprintf("unknown record type %02X", r.type));
+    if (RECORD_SIZE[r.type] >= 0 && r.data.size() != size_t(RECORD_SIZE[r.type]))
+        in.fail(strprintf("type %02X record with %zu data bytes, not %d", r.type, r.data.size(),
+                          RECORD_SIZE[r.type]));
+    if (r.type >= 2 && r.offset)
+        in.fail(strprintf("type %02X record with the offset 0x%04X, not 0", r.type, r.offset));
+    return r;
 }
 
 std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &source)
@@ -122,10 +123,9 @@ std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &sou
     for (std::string line; in.next(&line);) {
         if (line.find_first_not_of(" \t\r") == std::string::npos)
             continue;
-        Record r;
-        const std::string bad = ended ? "data after the end-of-file record" : decode(line, &r);
-        if (!bad.empty())
-            in.fail(bad);
+        if (ended)
+            in.fail("data after the end-of-file record");
+        const Record r = decode(in, line);
         if (r.type == 0x00) {
             for (size_t i = 0; i < r.data.size(); i++) { // the offset wraps within its 64 KiB window
                 const uint64_t at = base + ((r.offset + i) & 0xFFFF);
@@ -135,13 +135,9 @@ std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &sou
             if (bytes.size() > BINARY_LIMIT)
                 in.fail("more than 65536 words of data");
         } else if (r.type == 0x02 || r.type == 0x04) {
-            if (r.data.size() != 2)
-                in.fail("address record with " + std::to_string(r.data.size()) + " data bytes, not 2");
             base = static_cast<uint64_t>(r.data[0] << 8 | r.data[1]) << (r.type == 0x02 ? 4 : 16);
-        } else if (r.type == 0x01) {
-            ended = true;
-        } else if (r.type != 0x03 && r.type != 0x05) { // 03, 05: a start address, nothing to load
-            in.fail("unknown record type " + std::to_string(r.type));
+        } else { // 03 and 05, start addresses, load nothing
+            ended = r.type == 0x01;
         }
     }
     if (!ended)
@@ -216,9 +212,11 @@ std::vector<uint16_t> read_word_file(const std::string &path, std::optional<File
             const unsigned char u = static_cast<unsigned char>(c);
             return u < 0x20 ? u == '\t' || u == '\r' || u == '\n' : u <= 0x7E;
         });
-        format = looks_like_ihex(data) ? FileFormat::IntelHex
-                 : is_stdio(path)      ? (text ? FileFormat::Text : FileFormat::Binary)
-                                       : by_extension(path, true);
+        // A file that starts with ':' is Intel HEX: a damaged first record is refused as one.
+        const size_t first = data.find_first_not_of(" \t\r\n");
+        format = first != std::string::npos && data[first] == ':' ? FileFormat::IntelHex
+                 : is_stdio(path) ? (text ? FileFormat::Text : FileFormat::Binary)
+                                  : by_extension(path, true);
     }
     const bool binary = format == FileFormat::Binary;
     in.read(&data, binary ? BINARY_LIMIT : TEXT_LIMIT, "a word file");

@@ -6,9 +6,7 @@
 
 #include "fileio.h"
 #include "platform.h"
-#include "script.h"
 #include "session.h"
-#include "spifns_wire.h"
 #include "text.h"
 #include "wordfile.h"
 
@@ -16,26 +14,12 @@ namespace spitool {
 
 namespace {
 
-void SPIFNS_CALL print_port(int number, const char *name, void *)
-{
-    std::printf("%d %s\n", number, name ? name : "");
-}
-
 // A count of at least one word, from address on.
 uint32_t count_arg(const std::string &text, uint32_t address)
 {
     const uint32_t n = need_unsigned(text, ADDRESS_SPACE, "count");
     need_fits(address, n);
     return n ? n : throw UsageError("count " + text + " out of range (at least 1)");
-}
-
-// The library's spelling of a variable name; an unknown one is a UsageError.
-std::string need_variable(const Session &s, const std::string &text)
-{
-    const std::string name = s.variable_name(text);
-    if (name.empty())
-        throw UsageError("unknown variable '" + text + "'");
-    return name;
 }
 
 // Writes words at address and, unless --no-verify, reads them back and
@@ -62,15 +46,16 @@ void write_words(Session &s, uint16_t address, std::vector<uint16_t> &words, con
 
 void cmd_ports(Session &s)
 {
-    s.open();
-    s.lib.enumerate_ports(&print_port, nullptr);
+    s.open(0, false);
+    s.lib.enumerate_ports(
+        [](int number, const char *name, void *) { std::printf("%d %s\n", number, name ? name : ""); }, nullptr);
 }
 
 void cmd_vars(Session &s)
 {
     const var_entry *list = nullptr;
     int count = 0;
-    s.open();
+    s.open(0, false);
     s.lib.getvarlist(&list, &count);
     std::printf("%-16s %-8s %-6s %s\n", "NAME", "DEFAULT", "FLAGS", "VALUE");
     for (int i = 0; list && i < count; i++) {
@@ -83,8 +68,8 @@ void cmd_vars(Session &s)
 
 void cmd_get(Session &s)
 {
-    const std::string name = need_variable(s, s.opt.args[0]);
-    s.open();
+    const std::string name = s.variable_name(s.opt.args[0]);
+    s.open(0, false);
     const std::string value = s.getvar(name);
     if (value.empty())
         throw UsageError(name + " can be set but not read back");
@@ -151,33 +136,29 @@ void cmd_load(Session &s)
         throw UsageError(name + " holds " + std::to_string(words.size()) + " words; from " + hex16(address) +
                          " they run past 0xFFFF");
     write_words(s, address, words, "load");
-    std::printf("loaded %zu words from %s to %s%s\n", words.size(), printable(name).c_str(), hex16(address).c_str(),
-                s.opt.verify ? " (verified)" : "");
+    std::printf("loaded %zu words from %s to %s%s\n", words.size(), printable(name).c_str(),
+                hex16(address).c_str(), s.opt.verify ? " (verified)" : "");
 }
 
 void cmd_probe(Session &s)
 {
     s.open();
-    ErrorState before = s.error_state();
+    const ErrorState before = s.error_state();
     const int r = s.lib.xap_stopped();
     if (r < 0 || r > 1)
         throw Failure("probe failed: " + s.why(before));
-    if (r == 0) {
-        // A line that nothing drives can read as "running": only a chip that
-        // answers the read echo is taken for one.
-        seq_record echo{};
-        echo.command = SEQ_READ;
-        before = s.error_state();
-        if (s.lib.sequence(&echo, 1) != 0)
-            throw Failure("probe failed: no chip answers its read echo: " + s.why(before));
-    }
+    // A line that nothing drives can read as "running": only a chip that
+    // answers the read echo is taken for one.
+    const seq_record echo{SEQ_READ, {}}; // of no words
+    if (const std::string e = r ? "" : s.run_record(echo); !e.empty())
+        throw Failure("probe failed: no chip answers its read echo: " + e);
     std::printf("%s\n", r ? "stopped" : "running");
 }
 
 void cmd_slower(Session &s)
 {
     const uint32_t n = s.opt.args.empty() ? 1 : need_unsigned(s.opt.args[0], 100, "count");
-    s.open();
+    s.open(0, false);
     for (uint32_t i = 0; i < n; i++)
         s.lib.command("SPISLOWER");
     std::printf("SPISHIFTPERIOD %s, SPICLOCK %s\n", s.getvar("SPISHIFTPERIOD").c_str(),
@@ -190,7 +171,7 @@ void cmd_slower(Session &s)
 void cmd_clocks(Session &s)
 {
     const uint32_t max = s.opt.args.empty() ? 16 : need_unsigned(s.opt.args[0], 1000, "count");
-    s.open();
+    s.open(0, false);
     const std::string current = s.getvar("SPISHIFTPERIOD");
     const std::string mark = s.opt.clock ? "  <- --clock " + *s.opt.clock : "  <- current";
     std::printf("PERIOD  SPICLOCK\n");
@@ -201,18 +182,6 @@ void cmd_clocks(Session &s)
                     period == current ? mark.c_str() : "");
     }
     s.set_variable("SPISHIFTPERIOD", current, "set SPISHIFTPERIOD failed");
-}
-
-void cmd_run(Session &s)
-{
-    const ScriptHooks hooks{[&](const std::string &name, const std::string &value) { s.check_setting(name, value); },
-                            [&](uint64_t words) { s.open(words); },
-                            [&](const seq_record &r) { return s.run_record(r); }};
-    size_t statements = 0;
-    const std::string &path = s.opt.args[0], name = is_stdio(path) ? "stdin" : path;
-    if (const size_t failed = run_script(path, hooks, &statements))
-        throw Failure(strprintf("run %s failed: %u of %u statements failed", name.c_str(), unsigned(failed),
-                                unsigned(statements)));
 }
 
 } // namespace spitool

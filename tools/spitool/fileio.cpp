@@ -31,10 +31,7 @@ namespace spitool {
 
 namespace {
 
-std::string errno_text(int e = errno)
-{
-    return std::strerror(e ? e : EIO);
-}
+std::string errno_text(int e = errno) { return std::strerror(e ? e : EIO); }
 
 #ifdef _WIN32
 // std::filesystem reads narrow names as UTF-8 on Windows; the tool's names
@@ -54,15 +51,9 @@ std::string narrow(const fs::path &p)
     return name;
 }
 #else
-fs::path native(const std::string &name)
-{
-    return name;
-}
+fs::path native(const std::string &name) { return name; }
 
-std::string narrow(const fs::path &p)
-{
-    return p.string();
-}
+std::string narrow(const fs::path &p) { return p.string(); }
 #endif
 
 // The file path stands for: symbolic links followed to the file they end
@@ -81,10 +72,7 @@ std::string link_target(const std::string &path)
     return narrow(p);
 }
 
-bool shared(std::FILE *f)
-{
-    return f == stdout || f == stderr;
-}
+bool shared(std::FILE *f) { return f == stdout || f == stderr; }
 
 } // namespace
 
@@ -241,7 +229,7 @@ InputFile::~InputFile()
         std::fclose(file_);
 }
 
-bool InputFile::read(std::string *data, size_t limit, const char *what)
+void InputFile::read(std::string *data, size_t limit, const char *what)
 {
     const bool by_size = what && size_ > static_cast<long long>(limit);
     // At most one byte past the limit: an endless input stops there.
@@ -257,7 +245,6 @@ bool InputFile::read(std::string *data, size_t limit, const char *what)
         throw UsageError(name_ + " is too large for " + what + " (" +
                          (by_size ? std::to_string(size_) : "more than " + std::to_string(limit)) +
                          " bytes; at most " + std::to_string(limit) + ")");
-    return data->size() <= limit;
 }
 
 // ---------------------------------------------------------------- identity

@@ -74,11 +74,11 @@ public:
     // "stdin" for "-", else the path: for messages.
     const std::string &name() const { return name_; }
     // Appends to *data until the end of the input, or until *data holds more
-    // than limit bytes (then at most limit + 1) and returns false. With what,
-    // that input is refused instead, a UsageError naming what it was read
-    // for (a regular file by its size, before it is read). Throws UsageError
-    // on a read error.
-    bool read(std::string *data, size_t limit, const char *what = nullptr);
+    // than limit bytes (then at most limit + 1). With what, that input is
+    // refused instead, a UsageError naming what it was read for (a regular
+    // file by its size, before it is read). Throws UsageError on a read
+    // error.
+    void read(std::string *data, size_t limit, const char *what = nullptr);
 
 private:
     std::FILE *file_;

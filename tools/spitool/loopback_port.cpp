@@ -15,10 +15,9 @@
 #include "spifns_wire.h"
 #include "text.h"
 
+#include "simhost.h"
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include "simhost.h"
 #endif
 
 namespace spitool {
@@ -26,41 +25,56 @@ namespace spitool {
 namespace {
 
 #ifdef _WIN32
-// Opens port n's device as the library does, the probe byte included.
-// Throws Failure, led by prefix, saying why it cannot be used.
-HANDLE open_device(int n, const std::string &prefix)
+// Opens port n's device into *h as the library opens it, the probe byte
+// included. Returns why it cannot be used, or an empty text.
+std::string open_device(int n, HANDLE *h)
 {
     const std::string port = "port " + std::to_string(n), path = SPIFNS_DEVICE_PREFIX + std::to_string(n);
-    const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD e = GetLastError();
-        const std::string why = e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION
-                                    ? "the device is there but refused the open: is another program using the port?"
-                                    : "is the port driver installed and started? (sc query torvex)";
-        throw Failure(prefix + "cannot open " + port + " (" + path + ", error " + std::to_string(e) + "); " + why);
-    }
+    *h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD e = GetLastError();
+    if (*h == INVALID_HANDLE_VALUE)
+        return "cannot open " + port + " (" + path + ", error " + std::to_string(e) + "); " +
+               (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION
+                    ? "the device is there but refused the open: is another program using it?"
+                    : "is the port driver installed and started? (sc query torvex)");
     const uint8_t probe = OPEN_PROBE_BYTE;
     DWORD written = 0;
-    if (WriteFile(h, &probe, 1, &written, nullptr))
-        return h;
-    const DWORD e = GetLastError();
-    CloseHandle(h);
+    if (WriteFile(*h, &probe, 1, &written, nullptr))
+        return "";
+    e = GetLastError();
+    CloseHandle(*h);
     // The driver refuses the probe byte as a bad request while another
     // handle has armed the port, as "not ready" when it cannot arm it.
     if (e == ERROR_INVALID_PARAMETER)
-        throw Failure(prefix + port + " is held by another program (the open probe byte was refused, error 87)");
-    throw Failure(prefix + port + " refused the open probe byte (error " + std::to_string(e) +
-                  "): the port is not armed (the system's parallel-port driver keeps it, or its data lines do "
-                  "not read back; the driver's debug output says which)");
+        return port + " is held by another program (the open probe byte was refused, error 87)";
+    return port + " refused the open probe byte (error " + std::to_string(e) +
+           "): the port is not armed (the system's parallel-port driver keeps it, or its data lines do not "
+           "read back; the driver's debug output says which)";
 }
+#endif
 
-// The device opens exclusively: the session has not selected this port.
+// Plays out on the board of --sim or, on Windows, on the port's device.
 std::vector<uint8_t> play(Session &s, const std::vector<uint8_t> &out)
 {
-    const std::string port = "port " + std::to_string(s.opt.port.value_or(1));
-    const HANDLE h = open_device(s.opt.port.value_or(1), "loopback: ");
-    const std::unique_ptr<void, BOOL(WINAPI *)(HANDLE)> device(h, CloseHandle);
     std::vector<uint8_t> status(out.size());
+    if (s.sim) {
+        // The simulated driver is inside the library, which plays only what
+        // it builds: the session opens port 1, the library makes the control
+        // calls of a write of no words, and the board plays the pattern in
+        // the first of them, so the driver's exclusive open and faults apply.
+        s.open();
+        std::string error;
+        if (!s.sim->carry(out, &status, [&] { error = s.run_record({SEQ_WRITE, {}}); }))
+            throw Failure("loopback: the play request on port 1 failed: " + error);
+        return status;
+    }
+#ifdef _WIN32
+    // The device opens exclusively: the session has not selected this port.
+    const std::string port = "port " + std::to_string(s.opt.port.value_or(1));
+    HANDLE h;
+    if (const std::string why = open_device(s.opt.port.value_or(1), &h); !why.empty())
+        throw Failure("loopback: " + why);
+    const std::unique_ptr<void, BOOL(WINAPI *)(HANDLE)> device(h, CloseHandle);
     DWORD returned = 0;
     if (!DeviceIoControl(h, PLAY_CONTROL_CODE, const_cast<uint8_t *>(out.data()), DWORD(out.size()),
                          status.data(), DWORD(status.size()), &returned, nullptr))
@@ -70,47 +84,26 @@ std::vector<uint8_t> play(Session &s, const std::vector<uint8_t> &out)
         throw Failure("loopback: the play request on " + port + " returned " + std::to_string(returned) +
                       " status bytes for " + std::to_string(out.size()));
     return status;
-}
 #else
-// The simulated driver is inside the library, which plays only what it
-// builds: the library opens port 1 and makes the control calls of a write
-// of no words, and the board plays the pattern in the first of them, so
-// the driver's exclusive open and its faults apply as to a port device.
-std::vector<uint8_t> play(Session &s, const std::vector<uint8_t> &out)
-{
-    if (!s.sim)
-        throw UsageError("loopback needs a port driver's device, which this build has not: "
-                         "--sim plays on the simulated board");
-    s.open();
-    s.set_variable("SPIPORT", "1", "loopback: cannot open port 1");
-    std::vector<uint8_t> status(out.size());
-    std::string error;
-    seq_record r{};
-    r.command = SEQ_WRITE;
-    if (!s.sim->carry(out, &status, [&] { error = s.run_record(r); }))
-        throw Failure("loopback: the play request on port 1 failed: " + error);
-    return status;
-}
+    throw UsageError("loopback needs a port driver's device, which this build has not: "
+                     "--sim plays on the simulated board");
 #endif
+}
 
 } // namespace
 
+std::string port_hint([[maybe_unused]] int n)
+{
 #ifdef _WIN32
-std::string port_hint(int n)
-{
-    try {
-        CloseHandle(open_device(n, ""));
-        return "";
-    } catch (const Failure &e) {
-        return std::string("; ") + e.what();
-    }
-}
+    HANDLE h;
+    const std::string why = open_device(n, &h);
+    if (why.empty())
+        CloseHandle(h);
+    return why.empty() ? "" : "; " + why;
 #else
-std::string port_hint(int)
-{
-    return "";
-}
+    return ""; // no port devices of its own to ask
 #endif
+}
 
 void cmd_loopback(Session &s)
 {

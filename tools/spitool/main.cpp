@@ -16,55 +16,38 @@
 #include "options.h"
 #include "platform.h"
 #include "session.h"
+#include "simhost.h"
 #include "spilib.h"
+#include "text.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#endif
-#if SPITOOL_HAVE_SIM
-#include "simhost.h"
 #endif
 
 namespace spitool {
 namespace {
 
-// A library file beside the executable (Windows, and the build tree);
-// installed on Linux, in the library directory, relative to the tool's own
+// The library to load: --library's, else the default one or the USB edition
+// (--usb); on Windows beside the executable, on Linux beside it (the build
+// tree) or, installed, in the library directory, relative to the tool's own
 // or absolute where the install named it so.
-std::string library_path(const std::string &file)
-{
-#ifdef _WIN32
-    char buf[MAX_PATH];
-    const std::string exe(buf, GetModuleFileNameA(nullptr, buf, sizeof(buf)));
-    return exe.substr(0, exe.find_last_of("\\/") + 1) + file;
-#else
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path dir = fs::read_symlink("/proc/self/exe", ec).parent_path();
-    if (fs::exists(dir / file, ec))
-        return (dir / file).string();
-    return (dir / SPITOOL_INSTALLED_LIBDIR / file).string(); // an absolute LIBDIR replaces dir
-#endif
-}
-
-#ifdef _WIN32
-const char LIBRARY[] = "spifns.dll", USB_LIBRARY[] = "usb\\spifns.dll";
-#else
-const char LIBRARY[] = SPITOOL_LIBRARY_FILE;
-#ifdef SPITOOL_USB_LIBRARY_FILE
-const char USB_LIBRARY[] = SPITOOL_USB_LIBRARY_FILE;
-#else
-const char USB_LIBRARY[] = ""; // this build made none: --usb finds it not installed
-#endif
-#endif
-
-// The library to load: --library's, the USB edition (--usb), or the default
-// one.
 std::string library_file(const Options &o)
 {
     if (o.usb && !o.library.empty())
         throw UsageError("--usb and --library both name the library to load");
-    return o.usb ? library_path(USB_LIBRARY) : o.library.empty() ? library_path(LIBRARY) : o.library;
+    if (!o.library.empty())
+        return o.library;
+#ifdef _WIN32
+    char buf[MAX_PATH];
+    const std::string exe(buf, GetModuleFileNameA(nullptr, buf, sizeof(buf)));
+    return exe.substr(0, exe.find_last_of("\\/") + 1) + (o.usb ? "usb\\spifns.dll" : "spifns.dll");
+#else
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const char *file = o.usb ? SPITOOL_USB_LIBRARY_FILE : SPITOOL_LIBRARY_FILE; // "": no USB edition built
+    const fs::path dir = fs::read_symlink("/proc/self/exe", ec).parent_path();
+    return (fs::exists(dir / file, ec) ? dir / file : dir / SPITOOL_INSTALLED_LIBDIR / file).string();
+#endif
 }
 
 int run_tool(int argc, char **argv)
@@ -98,16 +81,13 @@ int run_tool(int argc, char **argv)
         throw UsageError(std::string(o.args.size() < cmd->min_args ? "missing" : "too many") +
                          " arguments (usage: " + usage_of(*cmd) + ")");
     // Every file a run writes is a file of its own; FILE is always the last argument.
-    if (is_stdio(o.sim.vcd_file))
-        throw UsageError("--vcd needs a file (standard output carries the command's output)");
     if (std::string(cmd->usage).ends_with("FILE") && o.args.back().empty())
         throw UsageError(std::string(cmd->name) + " needs a FILE, not an empty name");
     check_distinct_outputs({{"dump", cmd->run == cmd_dump ? o.args[2] : ""},
                             {"--sim-memory", o.sim.memory_file},
                             {"--vcd", o.sim.vcd_file}});
 
-    Session session(o, lib, cmd->port);
-#if SPITOOL_HAVE_SIM
+    Session session(o, lib);
     SimHost sim;
     if (o.sim.enabled) {
         if (o.port && *o.port != SimHost::PORT)
@@ -116,16 +96,13 @@ int run_tool(int argc, char **argv)
         sim.start(lib, o.sim);
         session.sim = &sim;
     }
-#endif
     std::string failure; // the command's
     bool usage = false;
     try {
         cmd->run(session);
-    } catch (const UsageError &e) {
+    } catch (const std::runtime_error &e) { // a UsageError or a Failure
         failure = e.what();
-        usage = true;
-    } catch (const Failure &e) {
-        failure = e.what();
+        usage = dynamic_cast<const UsageError *>(&e) != nullptr;
     } catch (const Stopped &) {
         // A signal, said here, or standard output, said by main().
     }
@@ -137,12 +114,10 @@ int run_tool(int argc, char **argv)
     if (!failure.empty())
         report(failure);
     bool saved = true; // each file that could not be written on its own line, after the command's
-#if SPITOOL_HAVE_SIM
     for (const std::string &e : sim.finish(signal != 0)) {
         report(e);
         saved = false;
     }
-#endif
     return signal ? 128 + signal : usage ? 2 : failure.empty() && saved ? 0 : 1;
 }
 

@@ -15,22 +15,10 @@
 
 namespace spitool {
 
-namespace {
+static volatile std::sig_atomic_t g_signal = 0;
+static void record_signal(int s) { g_signal = s; }
 
-volatile std::sig_atomic_t g_signal = 0;
-
-void record_signal(int s)
-{
-    if (!g_signal)
-        g_signal = s;
-}
-
-} // namespace
-
-int caught_signal()
-{
-    return g_signal;
-}
+int caught_signal() { return g_signal; }
 
 #ifdef _WIN32
 void catch_signals()
@@ -47,7 +35,9 @@ std::string signal_text(int s)
 int terminal_columns()
 {
     CONSOLE_SCREEN_BUFFER_INFO info;
-    return GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) ? info.dwSize.X : 0;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+        return 0;
+    return info.srWindow.Right > info.srWindow.Left ? info.srWindow.Right - info.srWindow.Left + 1 : 80;
 }
 
 std::FILE *stdio_stream_of(const std::string &)
@@ -66,15 +56,14 @@ void catch_signals()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-std::string signal_text(int s)
-{
-    return "signal " + std::to_string(s) + " (" + strsignal(s) + ")";
-}
+std::string signal_text(int s) { return "signal " + std::to_string(s) + " (" + strsignal(s) + ")"; }
 
 int terminal_columns()
 {
     struct winsize w = {};
-    return ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 ? w.ws_col : 0;
+    if (!isatty(STDERR_FILENO))
+        return 0;
+    return ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 1 ? w.ws_col : 80;
 }
 
 std::FILE *stdio_stream_of(const std::string &path)

@@ -14,12 +14,13 @@ namespace spitool {
 // the run stops between two statements and cleans up; SIGXFSZ is ignored,
 // so that a write past the file-size limit fails with EFBIG.
 void catch_signals();
-// The first signal caught, 0 for none.
+// The last signal caught, 0 for none.
 int caught_signal();
 // "signal 2 (Interrupt)".
 std::string signal_text(int signal);
 
-// The columns of the terminal standard error writes to, 0 when unknown.
+// The columns of the terminal standard error writes to (80 when it does not
+// tell); 0 when standard error is no terminal.
 int terminal_columns();
 
 // stdout or stderr when path names the file that stream writes to (also

@@ -16,12 +16,6 @@
 #include "text.h"
 #include "simhost.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace spitool {
 
 namespace {
@@ -35,10 +29,8 @@ void SPIFNS_CALL trace_sink(const char *line)
 {
     if (g_usb && std::strncmp(line, "usb: ", 5) == 0)
         g_usb_note = std::string(line + 5).substr(0, std::strcspn(line + 5, "\n"));
-    if (g_print_trace) {
-        std::fputs(line, stderr);
-        std::fflush(stderr);
-    }
+    if (g_print_trace)
+        std::fputs(line, stderr); // unbuffered
 }
 
 // The progress bar of a transfer, one line on stderr redrawn in place: the
@@ -50,10 +42,9 @@ void draw_progress(const char *label, uint32_t done, uint32_t total, double elap
         const auto s = static_cast<unsigned long>(seconds);
         return seconds < 60 ? strprintf("%.1fs", seconds) : strprintf("%lum%02lus", s / 60, s % 60);
     };
-    const char *env = std::getenv("COLUMNS");
-    uint32_t width = 0;
-    if (!env || !parse_unsigned(env, 1000, &width) || width < 2)
-        width = terminal_columns() > 1 ? terminal_columns() : 80;
+    uint32_t width = 0; // COLUMNS, else the terminal's width, else 80
+    if (const char *env = std::getenv("COLUMNS"); !env || !parse_unsigned(env, 1000, &width) || width < 2)
+        width = terminal_columns() ? terminal_columns() : 80;
     const unsigned percent = static_cast<unsigned>(uint64_t{done} * 100 / total);
     std::string tail = strprintf("] %3u%% %u/%u words, ", percent, done, total) + span(elapsed) + " elapsed";
     if (elapsed > 0 && done > 0)
@@ -61,26 +52,15 @@ void draw_progress(const char *label, uint32_t done, uint32_t total, double elap
                 (done < total ? ", " + span((total - done) * elapsed / done) + " left" : "");
     // The bar takes what the rest leaves, up to 30 columns; blanks to the
     // end of the line wipe what a longer line before left behind.
-    const size_t room = width - 1 > std::strlen(label) + 2 + tail.size() ? width - 3 - std::strlen(label) - tail.size() : 0;
-    const size_t bar = std::min<size_t>(room, 30), fill = bar * percent / 100;
+    const int bar = std::clamp(int(width) - 3 - int(std::strlen(label) + tail.size()), 0, 30);
+    const int fill = bar * int(percent) / 100;
     std::string line = label + (" [" + std::string(fill, '#') + std::string(bar - fill, '.')) + tail;
     line.resize(width - 1, ' ');
     std::fprintf(stderr, "\r%s", line.c_str());
-    std::fflush(stderr);
 }
 
-} // namespace
-
-ErrorState Session::error_state() const
-{
-    ErrorState s;
-    const char *msg = nullptr;
-    s.code = lib.get_last_error(&s.address, &msg);
-    s.message = msg ? msg : "";
-    return s;
-}
-
-std::string Session::describe(const ErrorState &s)
+// The library's error record as spitool shows it.
+std::string describe(const ErrorState &s)
 {
     std::string t = strprintf("error 0x%X (%s)", static_cast<unsigned>(s.code), s.message.c_str());
     if (s.code == ERR_READ && s.message == "Unable to read")
@@ -95,6 +75,17 @@ std::string Session::describe(const ErrorState &s)
     return t;
 }
 
+} // namespace
+
+ErrorState Session::error_state() const
+{
+    ErrorState s;
+    const char *msg = nullptr;
+    s.code = lib.get_last_error(&s.address, &msg);
+    s.message = msg ? msg : "";
+    return s;
+}
+
 std::string Session::why(const ErrorState &before) const
 {
     const ErrorState now = error_state();
@@ -102,17 +93,14 @@ std::string Session::why(const ErrorState &before) const
                          : describe(now);
 }
 
-void Session::check_stop() const
+std::string Session::run_record(const seq_record &r)
 {
+    // The run stops before the next record: a signal came, standard output
+    // failed, or the waveform stopped.
     if (caught_signal() || std::ferror(stdout))
         throw Stopped();
     if (sim)
         sim->check();
-}
-
-std::string Session::run_record(const seq_record &r)
-{
-    check_stop();
     const ErrorState before = error_state();
     const bool ok = lib.sequence(&r, 1) == 0;
     const std::string name = r.command == SEQ_SETVAR ? lower(r.name) : "";
@@ -124,15 +112,14 @@ std::string Session::run_record(const seq_record &r)
 
 void Session::set_variable(const std::string &name, const std::string &value, const std::string &what)
 {
-    seq_record r{};
-    r.command = SEQ_SETVAR;
+    seq_record r{SEQ_SETVAR, {}};
     r.name = name.c_str();
     r.value = value.c_str();
-    if (const std::string e = run_record(r); !e.empty())
+    if (const std::string e = run_record(r); !e.empty() && !what.empty())
         throw Failure(what + ": " + e);
 }
 
-void Session::open(uint64_t words)
+void Session::open(uint64_t words, bool select_port)
 {
     if (opt.clock)
         check_setting("SPICLOCK", *opt.clock);
@@ -145,20 +132,14 @@ void Session::open(uint64_t words)
     lib.set_debug_callback(&trace_sink);
     if (opt.chip)
         lib.chip_select(*opt.chip);
-    const bool port_open = port_ == Command::Select || (port_ == Command::IfGiven && opt.port);
+    const bool port_open = select_port || opt.port;
     const std::string number = std::to_string(opt.port.value_or(1));
     if (port_open)
         set_variable("SPIPORT", number, "cannot select port " + number);
-    if (opt.mux) {
-        const std::string mux = std::to_string(*opt.mux);
-        try {
-            set_variable("SPIMUL", mux, "cannot set the multiplexer to " + mux);
-        } catch (const Failure &) {
-            // Without an open port every SPIMUL leaves an error behind.
-            if (port_open)
-                throw;
-        }
-    }
+    // Without an open port every SPIMUL leaves an error behind: no failure then.
+    const std::string mux = std::to_string(opt.mux.value_or(0));
+    if (opt.mux)
+        set_variable("SPIMUL", mux, port_open ? "cannot set the multiplexer to " + mux : "");
     if (opt.clock)
         set_variable("SPICLOCK", *opt.clock, "cannot set the clock to " + *opt.clock);
 }
@@ -179,30 +160,26 @@ std::string Session::variable_name(const std::string &name) const
     for (int i = 0; list && i < count; i++)
         if (list[i].name && lower(list[i].name) == lower(name))
             return list[i].name;
-    return "";
+    throw UsageError("unknown variable '" + name + "'");
 }
 
 std::string Session::check_setting(const std::string &name, const std::string &value) const
 {
     const std::string n = variable_name(name);
-    if (n.empty())
-        throw UsageError("unknown variable '" + name + "'");
     const Name *known = find_named(VARIABLES, n);
-    double period = 0;
-    if (known && known->value == VAR_INTEGER) {
-        int32_t v = 0;
-        const int32_t read = text_to_int32(value.c_str());
-        if (!parse_signed(value, INT32_MIN, INT32_MAX, &v) || v != read)
-            throw UsageError(strprintf("bad %s '%s': not one whole number (the library would read %d)", n.c_str(),
-                                       value.c_str(), read));
-        period = n == "SPISHIFTPERIOD" ? v : 0;
-    } else if (known && known->value == VAR_CLOCK) {
-        double v = 0;
-        if (!parse_real(value, &v))
-            throw UsageError(strprintf("bad %s '%s': not one decimal number (the library would read %g)",
-                                       n.c_str(), value.c_str(), text_to_double(value.c_str())));
-        period = n == "SPICLOCK" && v > 0 ? std::floor(CLOCK_FACTOR / v + 0.5) : 0;
-    }
+    const int32_t library = text_to_int32(value.c_str());
+    int32_t whole = 0;
+    double real = 0;
+    if (known && known->value == VAR_INTEGER &&
+        (!parse_signed(value, INT32_MIN, INT32_MAX, &whole) || whole != library))
+        throw UsageError(strprintf("bad %s '%s': not one whole number (the library would read %d)", n.c_str(),
+                                   value.c_str(), library));
+    if (known && known->value == VAR_CLOCK && !parse_real(value, &real))
+        throw UsageError(strprintf("bad %s '%s': not one decimal number (the library would read %g)", n.c_str(),
+                                   value.c_str(), text_to_double(value.c_str())));
+    const double period = n == "SPISHIFTPERIOD"          ? whole
+                          : n == "SPICLOCK" && real > 0 ? std::floor(CLOCK_FACTOR / real + 0.5)
+                                                        : 0;
     // One shift of 16 bits: two buffers of (16 + 4) x 2 bytes per unit of the period.
     if (period * 80 > SHIFT_BYTES_MAX && !opt.slow_clock)
         throw UsageError(strprintf("%s %s: shift period %.0f, for which the library would allocate %.0f MiB "
@@ -223,23 +200,17 @@ std::string Session::transfer(int command, uint32_t address, uint16_t *words, si
 {
     // A bar for more than one chunk: on request, or on a terminal; redrawn
     // after each chunk.
-    const bool bar = n > opt.chunk && (opt.progress == 1 || (opt.progress == -1 && isatty(fileno(stderr))));
+    const bool bar = n > opt.chunk && (opt.progress == 1 || (opt.progress == -1 && terminal_columns()));
     const auto start = std::chrono::steady_clock::now();
     size_t moved = 0;
     std::string error;
     while (moved < n) {
-        check_stop();
         const size_t part = std::min<size_t>(opt.chunk, n - moved);
-        seq_record r{};
-        r.command = command;
-        r.address = static_cast<uint16_t>(address + moved);
-        r.word_count = static_cast<uint16_t>(part);
-        r.words = words + moved;
-        const ErrorState before = error_state();
-        if (lib.sequence(&r, 1) != 0) {
+        const seq_record r{command, {{uint16_t(address + moved), uint16_t(part), words + moved}}};
+        if (const std::string e = run_record(r); !e.empty()) {
             // A failed echo names its address already.
             const bool echo = error_state().code == ERR_READ && error_state().message == "Unable to read";
-            error = why(before) + (echo ? "" : strprintf(" in the transfer of %u words at 0x%04X",
+            error = e + (echo ? "" : strprintf(" in the transfer of %u words at 0x%04X",
                                                          unsigned(part), unsigned(address + moved)));
             break;
         }

@@ -27,35 +27,35 @@ struct ErrorState {
 
 class Session {
 public:
-    Session(const Options &o, SpiLib &l, Command::Port port) : opt(o), lib(l), port_(port) {}
+    Session(const Options &o, SpiLib &l) : opt(o), lib(l) {}
 
     const Options &opt;
     SpiLib &lib;
     SimHost *sim = nullptr; // the simulated board, while --sim attaches it
 
     ErrorState error_state() const;
-    static std::string describe(const ErrorState &s);
     // Why an operation failed that started with the error record at before.
     std::string why(const ErrorState &before) const;
 
-    // Throws Stopped when a signal came or standard output failed, Failure
-    // when the waveform stopped: called before every record and chunk.
-    void check_stop() const;
     // Runs one record; returns an empty text on success, else why it failed.
+    // Throws, before it, Stopped when a signal came or standard output
+    // failed, Failure when the waveform stopped.
     // SPIMUL always reports success: a select-line update that did not
     // reach the port shows only as a new last error, and fails here.
     std::string run_record(const seq_record &r);
-    // A set-variable record; throws Failure "what: why".
+    // A set-variable record; throws Failure "what: why" (what empty: none).
     void set_variable(const std::string &name, const std::string &value, const std::string &what);
 
     // Opens the link for a command whose arguments are checked and whose
     // transfers move about `words` data words: refuses a waveform that
-    // would pass its limit, then init, trace sink, chip, port, multiplexer
-    // and clock.
-    void open(uint64_t words = 0);
+    // would pass its limit, then init, trace sink, chip, port (always, or
+    // with select_port false only when --port is given), multiplexer and
+    // clock.
+    void open(uint64_t words = 0, bool select_port = true);
     void close();
 
-    // The library's spelling of a variable name, or empty when unknown.
+    // The library's spelling of a variable name; throws UsageError for a
+    // name it does not know.
     std::string variable_name(const std::string &name) const;
     // The library's spelling of a variable that is set to value. Throws
     // UsageError for an unknown name, a value of a known variable that the
@@ -73,7 +73,6 @@ public:
                          size_t *done = nullptr);
 
 private:
-    Command::Port port_;
     bool open_ = false;
 };
 

@@ -58,11 +58,8 @@ struct Command {
     const char *summary; // one line
     std::string details; // shown by COMMAND --help
     size_t min_args, max_args;
-    // The port: selected before the command runs only when --port is given,
-    // always, or never (the command opens the port device itself, which
-    // opens exclusively).
-    enum Port { IfGiven, Select, Own } port;
-    // Runs the command on an open session; throws UsageError or Failure.
+    // Runs the command; it opens the session once its arguments are checked
+    // (Session::open). Throws UsageError or Failure.
     void (*run)(Session &);
 };
 
@@ -85,7 +82,7 @@ const Row *find_named(const std::vector<Row> &rows, const std::string &name)
 // [COUNT]"; "bin, text or ihex".
 std::string forms(const OptionSpec &o, const char *sep);
 std::string usage_of(const Command &c);
-std::string choice_list(const std::vector<Name> &names);
+std::string choice_list(const std::vector<Name> &names, const char *sep = ", ", const char *last = " or ");
 
 void cmd_ports(Session &), cmd_vars(Session &), cmd_get(Session &), cmd_set(Session &), cmd_read(Session &),
     cmd_write(Session &), cmd_dump(Session &), cmd_load(Session &), cmd_probe(Session &), cmd_slower(Session &),

@@ -2,13 +2,10 @@
 #include "text.h"
 
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace spitool {
 
@@ -93,10 +90,7 @@ std::string strprintf(const char *fmt, ...)
     return s;
 }
 
-std::string hex16(uint32_t v)
-{
-    return strprintf("0x%04X", v);
-}
+std::string hex16(uint32_t v) { return strprintf("0x%04X", v); }
 
 std::string printable(const std::string &text)
 {
@@ -114,10 +108,7 @@ std::string printable(const std::string &text)
     return out;
 }
 
-void report(const std::string &message)
-{
-    std::fprintf(stderr, "spitool: %s\n", printable(message).c_str());
-}
+void report(const std::string &message) { std::fprintf(stderr, "spitool: %s\n", printable(message).c_str()); }
 
 std::string hex_dump(uint32_t address, const uint16_t *words, size_t count)
 {

@@ -69,20 +69,15 @@ std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string
 
 // ---------------------------------------------------------------- Intel HEX
 
-struct Record {
-    uint8_t type = 0;
-    uint16_t offset = 0;
-    std::vector<uint8_t> data;
-};
-
 // The data bytes of each record type but 00 (data): none in 01 (end of
 // file), 2 in 02 and 04 (segment and linear address), 4 in 03 and 05 (start
 // addresses); the offset of 02 to 05 is 0.
 constexpr int RECORD_SIZE[6] = {-1, 0, 2, 4, 2, 4};
 
-// Decodes the record line in gave last (trailing white space allowed).
-// Throws UsageError naming the line.
-Record decode(const Lines &in, const std::string &text)
+// Decodes the record line in gave last (trailing white space allowed) into
+// its bytes: length, offset (2), type, data, checksum. Throws UsageError
+// naming the line.
+std::vector<uint8_t> decode(const Lines &in, const std::string &text)
 {
     const std::string line = text.substr(0, text.find_last_not_of(" \t\r") + 1);
     if (line[0] != ':')
@@ -97,20 +92,19 @@ Record decode(const Lines &in, const std::string &text)
             in.fail("bad hex digit in record");
         sum += bytes[i];
     }
-    const Record r{bytes[3], static_cast<uint16_t>(bytes[1] << 8 | bytes[2]), {bytes.begin() + 4, bytes.end() - 1}};
-    if (bytes[0] != r.data.size())
-        in.fail(strprintf("record length %u does not match its %zu data bytes", bytes[0], r.data.size()));
+    const unsigned size = unsigned(bytes.size() - 5), type = bytes[3], offset = bytes[1] << 8 | bytes[2];
+    if (bytes[0] != size)
+        in.fail(strprintf("record length %u does not match its %u data bytes", bytes[0], size));
     if (sum & 0xFF)
         in.fail(strprintf("checksum 0x%02X, expected 0x%02X", bytes.back(),
                           (0x100 - ((sum - bytes.back()) & 0xFF)) & 0xFF));
-    if (r.type > 5)
-        in.fail(strprintf("unknown record type %02X", r.type));
-    if (RECORD_SIZE[r.type] >= 0 && r.data.size() != size_t(RECORD_SIZE[r.type]))
-        in.fail(strprintf("type %02X record with %zu data bytes, not %d", r.type, r.data.size(),
-                          RECORD_SIZE[r.type]));
-    if (r.type >= 2 && r.offset)
-        in.fail(strprintf("type %02X record with the offset 0x%04X, not 0", r.type, r.offset));
-    return r;
+    if (type > 5)
+        in.fail(strprintf("unknown record type %02X", type));
+    if (RECORD_SIZE[type] >= 0 && size != unsigned(RECORD_SIZE[type]))
+        in.fail(strprintf("type %02X record with %u data bytes, not %d", type, size, RECORD_SIZE[type]));
+    if (type >= 2 && offset)
+        in.fail(strprintf("type %02X record with the offset 0x%04X, not 0", type, offset));
+    return bytes;
 }
 
 std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &source)
@@ -125,19 +119,19 @@ std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &sou
             continue;
         if (ended)
             in.fail("data after the end-of-file record");
-        const Record r = decode(in, line);
-        if (r.type == 0x00) {
-            for (size_t i = 0; i < r.data.size(); i++) { // the offset wraps within its 64 KiB window
-                const uint64_t at = base + ((r.offset + i) & 0xFFFF);
-                if (!bytes.emplace(at, std::pair(r.data[i], in.number())).second)
+        const std::vector<uint8_t> r = decode(in, line);
+        if (r[3] == 0x00) {
+            for (size_t i = 0; i < r[0]; i++) { // the offset wraps within its 64 KiB window
+                const uint64_t at = base + (((r[1] << 8 | r[2]) + i) & 0xFFFF);
+                if (!bytes.emplace(at, std::pair(r[4 + i], in.number())).second)
                     in.fail("byte address " + address(at) + " is given twice");
             }
             if (bytes.size() > BINARY_LIMIT)
                 in.fail("more than 65536 words of data");
-        } else if (r.type == 0x02 || r.type == 0x04) {
-            base = static_cast<uint64_t>(r.data[0] << 8 | r.data[1]) << (r.type == 0x02 ? 4 : 16);
+        } else if (r[3] == 0x02 || r[3] == 0x04) {
+            base = static_cast<uint64_t>(r[4] << 8 | r[5]) << (r[3] == 0x02 ? 4 : 16);
         } else { // 03 and 05, start addresses, load nothing
-            ended = r.type == 0x01;
+            ended = r[3] == 0x01;
         }
     }
     if (!ended)
@@ -208,8 +202,7 @@ std::vector<uint16_t> read_word_file(const std::string &path, std::optional<File
     std::optional<FileFormat> format = given;
     if (!format) {
         in.read(&data, 4095); // enough for the first record of any format
-        const bool text = std::all_of(data.begin(), data.end(), [](char c) {
-            const unsigned char u = static_cast<unsigned char>(c);
+        const bool text = std::all_of(data.begin(), data.end(), [](unsigned char u) {
             return u < 0x20 ? u == '\t' || u == '\r' || u == '\n' : u <= 0x7E;
         });
         // A file that starts with ':' is Intel HEX: a damaged first record is refused as one.
@@ -236,11 +229,9 @@ void write_word_file(const std::string &path, std::optional<FileFormat> given, u
 
 std::string binary_words(const uint16_t *words, size_t count)
 {
-    std::string bytes(count * 2, '\0');
-    for (size_t i = 0; i < count; i++) {
-        bytes[2 * i] = static_cast<char>(words[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<char>(words[i] >> 8);
-    }
+    std::string bytes;
+    for (size_t i = 0; i < count; i++)
+        bytes += {static_cast<char>(words[i] & 0xFF), static_cast<char>(words[i] >> 8)};
     return bytes;
 }
 

@@ -85,13 +85,14 @@ uint32_t loopback_min_period(uint32_t lag) { return lag > 1 ? lag : 1; }
 
 std::string describe_loopback(const LoopbackResult &r)
 {
-    const std::string samples = strprintf(" (%zu samples)", r.samples);
+    const unsigned n = unsigned(r.samples);
+    const std::string samples = strprintf(" (%u samples)", n);
     const char *plural = r.lag == 1 ? "" : "s";
     std::string t;
     switch (r.kind) {
     case LoopbackResult::Ok:
-        return strprintf("loopback ok: status bit 6 follows D6 in all %zu samples: port mode, polarity and "
-                         "sample position are right", r.samples);
+        return strprintf("loopback ok: status bit 6 follows D6 in all %u samples: port mode, polarity and "
+                         "sample position are right", n);
     case LoopbackResult::AlwaysHigh:
         t = "loopback failed: status bit 6 is always high" + samples +
             ": no plug, the plug on other pins, or the data lines not driven (the port in ECP "
@@ -119,9 +120,9 @@ std::string describe_loopback(const LoopbackResult &r)
         return t;
     }
     case LoopbackResult::Erratic:
-        return strprintf("loopback failed: status bit 6 is erratic: %zu of %zu samples differ from D6 and no "
+        return strprintf("loopback failed: status bit 6 is erratic: %u of %u samples differ from D6 and no "
                          "lag up to %u fits: another program driving the port, or a bad cable or plug",
-                         r.mismatches, r.samples, LOOPBACK_MAX_LAG);
+                         unsigned(r.mismatches), n, LOOPBACK_MAX_LAG);
     }
     for (const StatusPin &p : OTHER_INPUTS)
         if (p.bit == r.other_bit)

@@ -64,8 +64,8 @@ std::vector<uint8_t> play(Session &s, const std::vector<uint8_t> &out)
         // the first of them, so the driver's exclusive open and faults apply.
         s.open();
         std::string error;
-        if (!s.sim->carry(out, &status, [&] { error = s.run_record({SEQ_WRITE, {}}); }))
-            throw Failure("loopback: the play request on port 1 failed: " + error);
+        if (!s.sim->carry(out, &status, [&] { error = s.run_record({SEQ_WRITE, {}}); }) || !error.empty())
+            throw Failure("loopback: a control call on port 1 failed: " + error);
         return status;
     }
 #ifdef _WIN32

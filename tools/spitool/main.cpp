@@ -127,6 +127,7 @@ int run_tool(int argc, char **argv)
 int main(int argc, char **argv)
 {
     using namespace spitool;
+    std::setvbuf(stderr, nullptr, _IONBF, 0); // unbuffered, as C has it, on every runtime
     catch_signals();
     int status = 1;
     try {

@@ -105,7 +105,7 @@ void cmd_run(Session &s)
     for (Lines check(text, in.name()); check.next(&line);)
         words += parse(check, line, s, &st) ? st.count : 0;
     s.open(words);
-    size_t failed = 0, statements = 0;
+    unsigned failed = 0, statements = 0;
     for (Lines lines(text, in.name()); lines.next(&line);) {
         if (!parse(lines, line, s, &st))
             continue;
@@ -120,7 +120,7 @@ void cmd_run(Session &s)
         }
     }
     if (failed)
-        throw Failure(strprintf("run %s failed: %zu of %zu statements failed", in.name().c_str(), failed,
+        throw Failure(strprintf("run %s failed: %u of %u statements failed", in.name().c_str(), failed,
                                 statements));
 }
 

@@ -30,7 +30,7 @@ void SPIFNS_CALL trace_sink(const char *line)
     if (g_usb && std::strncmp(line, "usb: ", 5) == 0)
         g_usb_note = std::string(line + 5).substr(0, std::strcspn(line + 5, "\n"));
     if (g_print_trace)
-        std::fputs(line, stderr); // unbuffered
+        std::fputs(line, stderr);
 }
 
 // The progress bar of a transfer, one line on stderr redrawn in place: the

@@ -62,8 +62,8 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
         std::string bytes;
         in.read(&bytes, MEMORY_BYTES, "a simulated memory file");
         if (bytes.size() != MEMORY_BYTES)
-            throw UsageError(strprintf("simulated memory file %s holds %zu bytes, not %zu", in.name().c_str(),
-                                       bytes.size(), MEMORY_BYTES));
+            throw UsageError(strprintf("simulated memory file %s holds %u bytes, not %u", in.name().c_str(),
+                                       unsigned(bytes.size()), unsigned(MEMORY_BYTES)));
         std::memcpy(board_->chips[0].mem, parse_binary_words(bytes, in.name()).data(), MEMORY_BYTES);
     }
     if (!options.vcd_file.empty()) {

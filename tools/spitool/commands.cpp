@@ -48,7 +48,7 @@ void cmd_ports(Session &s)
 {
     s.open(0, false);
     s.lib.enumerate_ports(
-        [](int number, const char *name, void *) { std::printf("%d %s\n", number, name ? name : ""); }, nullptr);
+        [](int n, const char *name, void *) { std::printf("%d %s\n", n, name ? name : ""); }, nullptr);
 }
 
 void cmd_vars(Session &s)

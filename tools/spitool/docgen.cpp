@@ -75,7 +75,8 @@ std::map<std::string, std::string> completion()
         valued += value.empty() ? "" : " " + forms(o, " ");
         files += value == "FILE" || value == "PATH" ? " " + forms(o, " ") : "";
         if (o.choices)
-            choices += "        " + forms(o, " | ") + ") choices=\"" + choice_list(*o.choices, " ", " ") + "\" ;;\n";
+            choices += "        " + forms(o, " | ") + ") choices=\"" + choice_list(*o.choices, " ", " ") +
+                       "\" ;;\n";
     }
     return {{"@COMMANDS@", commands},     {"@FILE_COMMANDS@", file_commands}, {"@OPTIONS@", options},
             {"@VALUED@", valued},         {"@FILE_OPTIONS@", files},          {"@CHOICES@", choices},

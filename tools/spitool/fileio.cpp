@@ -65,8 +65,7 @@ std::string link_target(const std::string &path)
     std::error_code ec;
     for (int hops = 0; fs::is_symlink(fs::symlink_status(p, ec)); hops++) {
         if (hops == 40)
-            throw Failure("cannot write " + path + ": " +
-                          std::make_error_code(std::errc::too_many_symbolic_link_levels).message());
+            throw Failure("cannot write " + path + ": " + errno_text(ELOOP));
         p = p.parent_path() / fs::read_symlink(p, ec); // an absolute target replaces the directory
     }
     return narrow(p);

@@ -113,12 +113,11 @@ int run_tool(int argc, char **argv)
         report("stopped by " + signal_text(signal) + " after the statement in progress");
     if (!failure.empty())
         report(failure);
-    bool saved = true; // each file that could not be written on its own line, after the command's
-    for (const std::string &e : sim.finish(signal != 0)) {
+    // Each file that could not be written on a line of its own, after the command's failure.
+    const std::vector<std::string> unsaved = sim.finish(signal != 0);
+    for (const std::string &e : unsaved)
         report(e);
-        saved = false;
-    }
-    return signal ? 128 + signal : usage ? 2 : failure.empty() && saved ? 0 : 1;
+    return signal ? 128 + signal : usage ? 2 : failure.empty() && unsaved.empty() ? 0 : 1;
 }
 
 } // namespace

@@ -156,7 +156,7 @@ void print_general_help()
             std::printf("  %-24s %s\n", ((o.id < 256 ? "" : "    ") + forms(o, ", ") + (o.value ? " " : "") +
                                           (o.value ? o.value : "")).c_str(), o.help.c_str());
     std::printf("\nNumbers are decimal or 0x-hexadecimal. Exit status: 0 success, 1 failure,\n"
-                "2 bad arguments.\n");
+                "2 bad arguments, 128 + N stopped by signal N.\n");
 }
 
 void print_command_help(const Command &c)

@@ -177,9 +177,8 @@ std::string Session::check_setting(const std::string &name, const std::string &v
     if (known && known->value == VAR_CLOCK && !parse_real(value, &real))
         throw UsageError(strprintf("bad %s '%s': not one decimal number (the library would read %g)", n.c_str(),
                                    value.c_str(), text_to_double(value.c_str())));
-    const double period = n == "SPISHIFTPERIOD"          ? whole
-                          : n == "SPICLOCK" && real > 0 ? std::floor(CLOCK_FACTOR / real + 0.5)
-                                                        : 0;
+    const double period =
+        n == "SPISHIFTPERIOD" ? whole : n == "SPICLOCK" && real > 0 ? std::floor(CLOCK_FACTOR / real + 0.5) : 0;
     // One shift of 16 bits: two buffers of (16 + 4) x 2 bytes per unit of the period.
     if (period * 80 > SHIFT_BYTES_MAX && !opt.slow_clock)
         throw UsageError(strprintf("%s %s: shift period %.0f, for which the library would allocate %.0f MiB "

@@ -4,7 +4,8 @@
 // same interface as any other host tool.
 //
 // Exit status: 0 success, 1 an operation failed (the library's last error is
-// printed), 2 a bad command line, script or input file.
+// printed, or standard output could not be written), 2 a bad command line,
+// script or input file, 128 + N when signal N stopped the run.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -137,11 +138,12 @@ int main(int argc, char **argv)
         report(e.what());
         status = dynamic_cast<const UsageError *>(&e) != nullptr ? 2 : 1;
     }
-    // Output that did not arrive is a failure, whatever the command did
-    // (after a signal, SIGPIPE most likely, the signal says it).
-    if (const int e = flush_stdout(); e && !caught_signal()) {
+    // Output that did not arrive is a failure, whatever the command did;
+    // after a signal (SIGPIPE most likely) the signal's status says it.
+    const int e = flush_stdout(), signal = caught_signal();
+    if (e && !signal) {
         report(std::string("cannot write to standard output: ") + std::strerror(e));
         status = status ? status : 1;
     }
-    return status == 0 && std::ferror(stderr) ? 1 : status;
+    return signal && status < 128 ? 128 + signal : status == 0 && std::ferror(stderr) ? 1 : status;
 }

@@ -12,9 +12,9 @@
 #include "loopback.h"
 #include "platform.h"
 #include "settings/textconv.h"
+#include "simhost.h"
 #include "spifns_wire.h"
 #include "text.h"
-#include "simhost.h"
 
 namespace spitool {
 
@@ -209,8 +209,8 @@ std::string Session::transfer(int command, uint32_t address, uint16_t *words, si
         if (const std::string e = run_record(r); !e.empty()) {
             // A failed echo names its address already.
             const bool echo = error_state().code == ERR_READ && error_state().message == "Unable to read";
-            error = e + (echo ? "" : strprintf(" in the transfer of %u words at 0x%04X",
-                                                         unsigned(part), unsigned(address + moved)));
+            error = e + (echo ? "" : strprintf(" in the transfer of %u words at 0x%04X", unsigned(part),
+                                               unsigned(address + moved)));
             break;
         }
         moved += part;

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
-// The shipped library on Linux parallel ports: run with libppdev_sim.so
-// preloaded (LD_PRELOAD), which presents /dev/parport<K> as ppdev serves
-// them, with the simulated board at the pins and faults where a test asks.
+// The shipped library and spitool on Linux parallel ports: run with
+// libppdev_sim.so preloaded (LD_PRELOAD), which presents /dev/parport<K> as
+// ppdev serves them, with the simulated board at the pins and faults where a
+// test asks.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <linux/parport.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "ppdev_sim.h"
 #include "records.h"
 #include "simport.h"
+#include "spitool_harness.h"
 #include "spifns_exports.h"
 #include "spifns_wire.h"
 
@@ -195,6 +199,107 @@ TEST_F(PpdevTest, ClaimThatNeverComesKeepsTheLibraryLoaded)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(select("1"));
     round_trip();
+}
+
+} // namespace
+
+// spitool as a user runs it on the modelled ports (the preloaded model
+// passes to it); PPDEV_SIM configures each run, PPDEV_SIM_STATS collects its
+// counts.
+namespace {
+
+using spitool_test::Result;
+
+class SpitoolOnPpdev : public spitool_test::SpitoolTest {
+protected:
+    Result tool(const char *config, const std::vector<std::string> &args)
+    {
+        setenv("PPDEV_SIM", config, 1);
+        setenv("PPDEV_SIM_STATS", path("stats.txt").c_str(), 1);
+        std::remove(path("stats.txt").c_str());
+        return run(args);
+    }
+    // The counts of /dev/parport0 that the last run left.
+    std::map<std::string, unsigned> stats()
+    {
+        std::istringstream line(spitool_test::slurp(path("stats.txt")));
+        std::map<std::string, unsigned> counts;
+        std::string field;
+        for (line >> field; line >> field;)
+            counts[field.substr(0, field.find('='))] = std::stoul(field.substr(field.find('=') + 1));
+        return counts;
+    }
+};
+
+// A verified write and a read back in one script, the probe, single
+// commands (one with signals interrupting requests) and the loopback check:
+// each run claims the port once, makes every request inside the claim,
+// releases it, and besides the arm and the release (16 requests: claim,
+// mode, direction, control read and write, neutral byte, status, three
+// read-back patterns and their reads, neutral byte, control, release) makes
+// only data-write and status-read pairs.
+TEST_F(SpitoolOnPpdev, CommandsRunOnTheModelledPort)
+{
+    spitool_test::spit(path("s.txt"), "write 0x1000 0x1234 0xBEEF\nread 0x1000 2\n");
+    const struct {
+        const char *config;
+        std::vector<std::string> args;
+        std::string out;
+    } runs[] = {
+        {"ports=1", {"--port", "1", "run", path("s.txt")}, "1000: 1234 BEEF\n"},
+        {"ports=1", {"--port", "1", "probe"}, "running\n"},
+        {"stopped=0", {"--port", "1", "probe"}, "stopped\n"},
+        {"eintr=0", {"--port", "1", "write", "0x20", "7", "8"}, "wrote 2 words at 0x0020\n"},
+        {"ports=1", {"--port", "1", "read", "0x20", "2"}, "0020: 0000 0000\n"},
+        {"ports=1", {"--port", "1", "dump", "0x20", "2", path("d.bin")}, "dumped 2 words from 0x0020 to " + path("d.bin") + "\n"},
+        {"loopback=0", {"--port", "1", "loopback"},
+         "loopback ok: status bit 6 follows D6 in all 512 samples: port mode, polarity and sample position are right\n"},
+    };
+    for (const auto &r : runs) {
+        SCOPED_TRACE(r.args.back());
+        expect_output(tool(r.config, r.args), r.out);
+        auto c = stats();
+        EXPECT_EQ(c["opens"], 1u);
+        EXPECT_EQ(c["closes"], 1u);
+        EXPECT_EQ(c["open_flags_wrong"], 0u);
+        EXPECT_EQ(c["claims"], 1u);
+        EXPECT_EQ(c["releases"], 1u);
+        EXPECT_EQ(c["unclaimed"], 0u);
+        EXPECT_EQ(c["unreleased"], 0u);
+        EXPECT_LE(c["others_max"], 16u);
+        EXPECT_GT(c["pairs"], 100u);
+        EXPECT_EQ(c["lines_at_release"], LINE_NEUTRAL);
+    }
+    EXPECT_EQ(stats()["pairs"], 512u); // the loopback's one play
+    EXPECT_EQ(spitool_test::slurp(path("d.bin")).size(), 4u);
+}
+
+// The library reports a port that does not open as absent; spitool says why,
+// for a selection and for the loopback check.
+TEST_F(SpitoolOnPpdev, PortsThatDoNotOpenAreExplained)
+{
+    const struct {
+        const char *config;
+        std::vector<std::string> phrases;
+    } cases[] = {
+        {"ports=0", {"/dev/parport0 does not exist", "parport_pc and ppdev", "modprobe"}},
+        {"eacces=0", {"permission denied on /dev/parport0", "group lp", "udev rule"}},
+        {"owned=0", {"/dev/parport0 is busy"}},
+        {"held=0", {"the claim of /dev/parport0 did not come within 1 s"}},
+        {"noreadback=0", {"/dev/parport0 do not read back", "SPIFNS_PPDEV_VERIFY=0"}},
+    };
+    for (const auto &c : cases) {
+        for (const char *command : {"probe", "loopback"}) {
+            SCOPED_TRACE(std::string(c.config) + " " + command);
+            const Result r = tool(c.config, {"--port", "1", command});
+            expect_failure(r, 1, "",
+                           {command == std::string("probe")
+                                ? "cannot select port 1: error 0x100 (Couldn't find LPT port); "
+                                : "loopback: port 1: "});
+            for (const std::string &phrase : c.phrases)
+                EXPECT_NE(r.err.find(phrase), std::string::npos) << r.err;
+        }
+    }
 }
 
 } // namespace

@@ -2,7 +2,8 @@
 // spitool loopback: plays the check's pattern straight through the port
 // device, not through the library, whose exports never return the raw
 // status bytes. On Windows that is port n's device, opened as the library
-// opens it; natively, the simulated board of --sim.
+// opens it; on Linux /dev/parport<n-1> through the library's own ppdev code
+// (compiled in), or the simulated board of --sim.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -17,6 +18,11 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "os/port_ppdev.h"
 #include "simhost.h"
 #endif
 
@@ -66,19 +72,76 @@ std::vector<uint8_t> play(const Session &s, const std::vector<uint8_t> &out)
     return status;
 }
 #else
+// Why port n's device did not open, in words to act on.
+std::string ppdev_reason(int32_t port, const ppdev_result &r)
+{
+    char path[32];
+    ppdev_path(port, path, sizeof path);
+    const std::string dev = path;
+    switch (r.status) {
+    case PPDEV_NO_DEVICE:
+        return dev + (r.error == ENOENT ? " does not exist" : " has no driver behind it") +
+               ": load the parport_pc and ppdev kernel modules (sudo modprobe -a parport_pc ppdev)";
+    case PPDEV_DENIED:
+        return "permission denied on " + dev + ": it belongs to the group lp; add yourself to it (sudo usermod "
+               "-aG lp $USER, then log in again) or give access with a udev rule";
+    case PPDEV_BUSY:
+        return dev + " is busy: another program or driver has the port registered exclusively";
+    case PPDEV_CLAIM_TIMEOUT:
+        return "the claim of " + dev + " did not come within 1 s: another program or driver (lp while it "
+               "prints) holds the port";
+    case PPDEV_NO_READBACK:
+        return "the data lines of " + dev + " do not read back what was written: not a port that drives its "
+               "data lines, or something else drives them; " PPDEV_VERIFY_VARIABLE "=0 skips this check";
+    default:
+        return dev + ": " + std::strerror(r.error);
+    }
+}
+
 std::vector<uint8_t> play(const Session &s, const std::vector<uint8_t> &out)
 {
-    if (!s.sim)
-        throw UsageError("loopback needs a port driver's device, which this build has not: "
-                         "--sim plays on the simulated board");
     std::vector<uint8_t> status(out.size());
-    if (!s.sim->play_board(out.data(), status.data(), static_cast<uint32_t>(out.size())))
-        throw Failure("loopback: the simulated board did not play");
+    const auto n = static_cast<uint32_t>(out.size());
+    if (s.sim) {
+        if (!s.sim->play_board(out.data(), status.data(), n))
+            throw Failure("loopback: the simulated board did not play");
+        return status;
+    }
+    if (s.opt.usb)
+        throw UsageError("loopback checks a parallel port, not a USB adapter");
+    const int32_t port = s.opt.port.value_or(1);
+    ppdev_result why{};
+    ppdev_port *device = ppdev_open(port, &why);
+    if (device == nullptr)
+        throw Failure(strprintf("loopback: port %d: ", port) + ppdev_reason(port, why));
+    const bool played = ppdev_play(device, out.data(), status.data(), n);
+    ppdev_close(device);
+    if (!played)
+        throw Failure(strprintf("loopback: a ppdev request on port %d failed during the play", port));
     return status;
 }
 #endif
 
 } // namespace
+
+std::string port_trouble(const std::string &number)
+{
+#ifdef _WIN32
+    (void)number;
+    return "";
+#else
+    char *end = nullptr;
+    const long port = std::strtol(number.c_str(), &end, 10);
+    if (end == number.c_str() || port < PORT_MIN || port > PORT_MAX)
+        return "";
+    ppdev_result why{};
+    if (ppdev_port *device = ppdev_open(static_cast<int32_t>(port), &why)) {
+        ppdev_close(device);
+        return "";
+    }
+    return "; " + ppdev_reason(static_cast<int32_t>(port), why);
+#endif
+}
 
 void cmd_loopback(Session &s)
 {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "loopback.h"
 #include "spifns_wire.h"
 #include "text.h"
 
@@ -95,7 +96,12 @@ std::string Session::run_record(const seq_record &r)
     const ErrorState before = error_state();
     const bool ok = lib.sequence(&r, 1) == 0;
     const bool mux = r.command == SEQ_SETVAR && lower(r.name) == "spimul";
-    return ok && !(mux && error_state() != before) ? "" : why(before);
+    if (ok && !(mux && error_state() != before))
+        return "";
+    // The library tells hosts only that a port is absent; its device says why.
+    if (r.command == SEQ_SETVAR && lower(r.name) == "spiport" && !opt.usb && !sim && r.value)
+        return why(before) + port_trouble(r.value);
+    return why(before);
 }
 
 void Session::set_variable(const std::string &name, const std::string &value, const std::string &what)

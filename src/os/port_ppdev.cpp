@@ -254,9 +254,10 @@ bool request_failed(void *context)
     return static_cast<const ppdev_port *>(context)->error != 0;
 }
 
-bool verify_wanted()
+// True unless the environment variable is set to "0".
+bool not_zero(const char *variable)
 {
-    const char *v = getenv(PPDEV_VERIFY_VARIABLE);
+    const char *v = getenv(variable);
     return v == nullptr || strcmp(v, "0") != 0;
 }
 
@@ -284,6 +285,10 @@ ppdev_port *ppdev_open(int32_t port, ppdev_result *why)
         *why = {PPDEV_NO_DEVICE, ENOENT};
         return nullptr;
     }
+    if (!not_zero(PPDEV_ENABLE_VARIABLE)) {
+        *why = {PPDEV_DISABLED, 0};
+        return nullptr;
+    }
     ppdev_port *p = static_cast<ppdev_port *>(calloc(1, sizeof(ppdev_port)));
     if (p == nullptr) {
         *why = {PPDEV_FAILED, ENOMEM};
@@ -302,7 +307,7 @@ ppdev_port *ppdev_open(int32_t port, ppdev_result *why)
     p->hw.base = 0;
     p->hw.ecr = 0;
     p->hw.status_writable = false;
-    p->hw.verify = verify_wanted();
+    p->hw.verify = not_zero(PPDEV_VERIFY_VARIABLE);
     switch (hw_port_arm(&p->hw)) {
     case HW_ARMED:
         if (p->error == 0) {

@@ -25,6 +25,10 @@ constexpr int PPDEV_CLAIM_TIMEOUT_MS = 1000;
 
 // The environment variable that skips the read-back check at open ("0").
 #define PPDEV_VERIFY_VARIABLE "SPIFNS_PPDEV_VERIFY"
+// The environment variable that keeps the library off every real port ("0"):
+// each port without a simulated driver is then absent. The project's own test
+// runs set it, so that they never drive a port of the machine they run on.
+#define PPDEV_ENABLE_VARIABLE "SPIFNS_PPDEV"
 
 enum ppdev_status : uint8_t {
     PPDEV_OK,
@@ -34,6 +38,7 @@ enum ppdev_status : uint8_t {
     PPDEV_CLAIM_TIMEOUT, // the claim did not come within PPDEV_CLAIM_TIMEOUT_MS
     PPDEV_NO_READBACK,   // the data lines did not read back what was written
     PPDEV_FAILED,        // any other failure; error holds the errno value
+    PPDEV_DISABLED,      // SPIFNS_PPDEV is 0
 };
 
 struct ppdev_result {

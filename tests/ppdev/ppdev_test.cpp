@@ -56,6 +56,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(ppdev_sim_setup != nullptr) << "run with libppdev_sim.so preloaded";
+        // The test runs keep the library off real ports; these are modelled.
+        setenv("SPIFNS_PPDEV", "1", 1);
         ASSERT_NE(lib.handle, nullptr) << dlerror();
         lib.init();
     }
@@ -163,6 +165,10 @@ TEST_F(PpdevTest, RefusedOpensLeaveNothingBehind)
     setenv("SPIFNS_PPDEV_VERIFY", "0", 1);
     ASSERT_TRUE(select("1"));
     round_trip();
+    // Kept off every real port: the port is there, but absent to the library.
+    setenv("SPIFNS_PPDEV", "0", 1);
+    EXPECT_FALSE(select("1"));
+    expect_all_handed_back(0);
 }
 
 // A claim that does not come within 1 s fails the open; the claim that
@@ -215,6 +221,7 @@ protected:
     Result tool(const char *config, const std::vector<std::string> &args)
     {
         setenv("PPDEV_SIM", config, 1);
+        setenv("SPIFNS_PPDEV", "1", 1);
         setenv("PPDEV_SIM_STATS", path("stats.txt").c_str(), 1);
         std::remove(path("stats.txt").c_str());
         return run(args);

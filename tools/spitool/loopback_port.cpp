@@ -93,6 +93,8 @@ std::string ppdev_reason(int32_t port, const ppdev_result &r)
     case PPDEV_NO_READBACK:
         return "the data lines of " + dev + " do not read back what was written: not a port that drives its "
                "data lines, or something else drives them; " PPDEV_VERIFY_VARIABLE "=0 skips this check";
+    case PPDEV_DISABLED:
+        return dev + " is not used: " PPDEV_ENABLE_VARIABLE " is 0";
     default:
         return dev + ": " + std::strerror(r.error);
     }

@@ -32,6 +32,10 @@ void pc_port_model::tick()
         level = (sim_board_step(board, pins()) & STATUS_MISO) ? 1 : 0;
     miso_.push_back(level);
     pin_log.push_back(drives_data() ? data : -1);
+    // Only the last delay + 1 levels are ever looked at: a long-lived model
+    // drops the older ones now and then.
+    if (miso_.size() > 4096 + delay)
+        miso_.erase(miso_.begin(), miso_.end() - static_cast<ptrdiff_t>(delay + 1));
 }
 
 void pc_port_model::out(uint32_t address, uint8_t value)

@@ -7,7 +7,9 @@
 //   one device, opened exclusively, that takes the one-byte probe write at
 //   open and plays a buffer of output bytes, returning one status byte per
 //   output byte (port_torvex.cpp: the kernel driver's devices on Windows;
-//   port_sim.cpp: simulated drivers attached in-process through simport.h).
+//   natively, port_native.cpp: simulated drivers attached in-process through
+//   simport.h, port_sim.cpp, and for every other port number the parallel
+//   port /dev/parport<n-1> through ppdev, port_ppdev.cpp).
 #pragma once
 
 #include <cstddef>

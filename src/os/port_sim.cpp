@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Port back end of the native build: simulated port drivers that the host
-// program attaches to port numbers through simport.h. A port with a driver
-// attached behaves as the kernel driver's device does: it opens
-// exclusively, takes the one-byte probe write, and plays every buffer into
-// the attached play function, one status byte per output byte.
+// Simulated port drivers that the host program attaches to port numbers
+// through simport.h (port_native.h). A port with a driver attached behaves as
+// the kernel driver's device does: it opens exclusively, takes the one-byte
+// probe write, and plays every buffer into the attached play function, one
+// status byte per output byte.
 #include <cstdlib>
 #include <cstring>
 
-#include "os/os.h"
+#include "os/port_native.h"
 #include "os/sim_hooks.h"
 #include "simport.h"
 #include "spifns_wire.h"
@@ -26,6 +26,7 @@ struct sim_port {
 };
 
 struct sim_handle {
+    native_backend backend; // NATIVE_SIM
     int port;
     uint32_t generation;
 };
@@ -58,9 +59,14 @@ void clear_port(sim_port &p)
 
 } // namespace
 
-os_handle os_port_open(int32_t port)
+bool sim_port_attached(int32_t port)
 {
-    if (!valid_port(port) || !ports[port].attached)
+    return valid_port(port) && ports[port].attached;
+}
+
+os_handle sim_port_open(int32_t port)
+{
+    if (!sim_port_attached(port))
         return nullptr;
     sim_port &p = ports[port];
     if ((p.faults & SIMPORT_REFUSE_OPEN) || p.open) {
@@ -70,6 +76,7 @@ os_handle os_port_open(int32_t port)
     sim_handle *h = static_cast<sim_handle *>(malloc(sizeof(sim_handle)));
     if (h == nullptr)
         return nullptr;
+    h->backend = NATIVE_SIM;
     h->port = port;
     h->generation = p.generation;
     p.open = true;
@@ -78,7 +85,7 @@ os_handle os_port_open(int32_t port)
     return h;
 }
 
-bool os_port_write_byte(os_handle device, uint8_t byte)
+bool sim_port_write_byte(os_handle device, uint8_t byte)
 {
     sim_port *p = port_of(device);
     if (p == nullptr || (p->faults & SIMPORT_REFUSE_WRITE) || byte != OPEN_PROBE_BYTE)
@@ -88,7 +95,7 @@ bool os_port_write_byte(os_handle device, uint8_t byte)
     return true;
 }
 
-bool os_port_play(os_handle device, const uint8_t *out, uint8_t *status, uint32_t n)
+bool sim_port_play(os_handle device, const uint8_t *out, uint8_t *status, uint32_t n)
 {
     sim_port *p = port_of(device);
     if (p == nullptr)
@@ -107,7 +114,7 @@ bool os_port_play(os_handle device, const uint8_t *out, uint8_t *status, uint32_
     return p->play(p->context, out, status, n) != 0;
 }
 
-void os_port_close(os_handle device)
+void sim_port_close(os_handle device)
 {
     sim_handle *h = static_cast<sim_handle *>(device);
     if (h == nullptr)

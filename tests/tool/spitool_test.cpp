@@ -393,7 +393,6 @@ TEST_F(SpitoolTest, BadArgumentsGiveOneUsageLineAndStatus2)
     const std::vector<Case> cases = {
         {{}, "no command given"},
         {{"frob"}, "unknown command 'frob'"},
-        {{"loopback"}, "loopback needs a port driver's device"},
         {{"--frob", "read", "0"}, "unknown option --frob"},
         {{"read"}, "missing arguments (usage: spitool [OPTIONS] read ADDR [COUNT])"},
         {{"read", "1", "2", "3"}, "too many arguments"},

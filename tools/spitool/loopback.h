@@ -49,9 +49,12 @@ uint32_t loopback_min_period(uint32_t lag);
 // "loopback failed: ...".
 std::string describe_loopback(const LoopbackResult &r);
 
-// Why port n's device cannot be used, as "; ..." for the library's message
-// ("Couldn't find LPT port"), where spitool can tell; else empty.
-std::string port_hint(int n);
+// Why the port numbered by the text does not open, from its device: "; "
+// and the reason (on Windows: no device, the open refused, the probe byte
+// refused; on Linux: no device and the modules to load, permission and the
+// lp group, busy, claim timed out, read-back failed); empty when it opens
+// now or spitool cannot tell.
+std::string port_trouble(const std::string &number);
 
 // spitool loopback: plays the pattern on --port's device (on the simulated
 // board with --sim) and prints the line when bit 6 follows D6; throws

@@ -2,8 +2,9 @@
 // spitool loopback: plays the check's pattern straight through the port
 // device, not through the library, whose exports never return the raw
 // status bytes. On Windows that is port n's device, opened as the library
-// opens it; natively, the simulated driver of --sim, reached through the
-// library. Also why a port's device cannot be used, for the session.
+// opens it; on Linux /dev/parport<n-1> through the library's own ppdev code
+// (compiled in); with --sim the simulated driver, reached through the
+// library. Also why a port's device does not open, for the session.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,12 +13,18 @@
 #include "errors.h"
 #include "loopback.h"
 #include "session.h"
+#include "settings/textconv.h"
+#include "simhost.h"
 #include "spifns_wire.h"
 #include "text.h"
 
-#include "simhost.h"
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <cerrno>
+#include <cstring>
+
+#include "os/port_ppdev.h"
 #endif
 
 namespace spitool {
@@ -51,9 +58,37 @@ std::string open_device(int n, HANDLE *h)
            "): the port is not armed (the system's parallel-port driver keeps it, or its data lines do not "
            "read back; the driver's debug output says which)";
 }
+#else
+// Why port n's device did not open, in words to act on.
+std::string ppdev_reason(int32_t port, const ppdev_result &r)
+{
+    char path[32];
+    ppdev_path(port, path, sizeof path);
+    const std::string dev = path;
+    switch (r.status) {
+    case PPDEV_NO_DEVICE:
+        return dev + (r.error == ENOENT ? " does not exist" : " has no driver behind it") +
+               ": load the parport_pc and ppdev kernel modules (sudo modprobe -a parport_pc ppdev)";
+    case PPDEV_DENIED:
+        return "permission denied on " + dev + ": it belongs to the group lp; add yourself to it (sudo usermod "
+               "-aG lp $USER, then log in again) or give access with a udev rule";
+    case PPDEV_BUSY:
+        return dev + " is busy: another program or driver has the port registered exclusively";
+    case PPDEV_CLAIM_TIMEOUT:
+        return "the claim of " + dev + " did not come within 1 s: another program or driver (lp while it "
+               "prints) holds the port";
+    case PPDEV_NO_READBACK:
+        return "the data lines of " + dev + " do not read back what was written: not a port that drives its "
+               "data lines, or something else drives them; " PPDEV_VERIFY_VARIABLE "=0 skips this check";
+    case PPDEV_DISABLED:
+        return dev + " is not used: " PPDEV_ENABLE_VARIABLE " is 0";
+    default:
+        return dev + ": " + std::strerror(r.error);
+    }
+}
 #endif
 
-// Plays out on the board of --sim or, on Windows, on the port's device.
+// Plays out on the board of --sim, or on the port's device.
 std::vector<uint8_t> play(Session &s, const std::vector<uint8_t> &out)
 {
     std::vector<uint8_t> status(out.size());
@@ -85,23 +120,41 @@ std::vector<uint8_t> play(Session &s, const std::vector<uint8_t> &out)
                       " status bytes for " + std::to_string(out.size()));
     return status;
 #else
-    throw UsageError("loopback needs a port driver's device, which this build has not: "
-                     "--sim plays on the simulated board");
+    if (s.opt.usb)
+        throw UsageError("loopback checks a parallel port, not a USB adapter");
+    const int32_t port = s.opt.port.value_or(1);
+    ppdev_result why{};
+    ppdev_port *device = ppdev_open(port, &why);
+    if (device == nullptr)
+        throw Failure(strprintf("loopback: port %d: ", port) + ppdev_reason(port, why));
+    const bool played = ppdev_play(device, out.data(), status.data(), static_cast<uint32_t>(out.size()));
+    ppdev_close(device);
+    if (!played)
+        throw Failure(strprintf("loopback: a ppdev request on port %d failed during the play", port));
+    return status;
 #endif
 }
 
 } // namespace
 
-std::string port_hint([[maybe_unused]] int n)
+std::string port_trouble(const std::string &number)
 {
+    const int32_t port = text_to_int32(number.c_str()); // as the library read it
+    if (port < PORT_MIN || port > PORT_MAX)
+        return "";
 #ifdef _WIN32
     HANDLE h;
-    const std::string why = open_device(n, &h);
+    const std::string why = open_device(port, &h);
     if (why.empty())
         CloseHandle(h);
     return why.empty() ? "" : "; " + why;
 #else
-    return ""; // no port devices of its own to ask
+    ppdev_result why{};
+    if (ppdev_port *device = ppdev_open(port, &why)) {
+        ppdev_close(device);
+        return "";
+    }
+    return "; " + ppdev_reason(port, why);
 #endif
 }
 

@@ -106,8 +106,8 @@ std::string Session::run_record(const seq_record &r)
     const std::string name = r.command == SEQ_SETVAR ? lower(r.name) : "";
     if (ok && !(name == "spimul" && error_state() != before))
         return "";
-    // Why the port could not be opened, where spitool can tell.
-    return why(before) + (name == "spiport" && !opt.usb ? port_hint(text_to_int32(r.value)) : "");
+    // The library tells hosts only that a port is absent; its device says why.
+    return why(before) + (name == "spiport" && !opt.usb && !sim ? port_trouble(r.value) : "");
 }
 
 void Session::set_variable(const std::string &name, const std::string &value, const std::string &what)

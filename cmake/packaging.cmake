@@ -129,8 +129,11 @@ function(spifns_packaging)
       endif()
       target_compile_definitions(spitool PRIVATE
         SPITOOL_LIBRARY_FILE="$<TARGET_SONAME_FILE_NAME:spifns>" SPITOOL_INSTALLED_LIBDIR="${tool_to_lib}")
+      # Without the USB edition, --usb finds it not installed.
       if(TARGET spifns_usb)
         target_compile_definitions(spitool PRIVATE SPITOOL_USB_LIBRARY_FILE="$<TARGET_SONAME_FILE_NAME:spifns_usb>")
+      else()
+        target_compile_definitions(spitool PRIVATE SPITOOL_USB_LIBRARY_FILE="")
       endif()
     endif()
     spifns_built(spitool have_tool)

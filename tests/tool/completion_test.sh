@@ -11,8 +11,8 @@ man=$3
 doc=$4
 failed=0
 
-# complete LINE EXPECTED: the completions of LINE (the word after its last
-# blank) must be exactly EXPECTED.
+# complete LINE EXPECTED [SEPARATOR]: the completions of LINE (the word
+# after its last blank), joined by SEPARATOR (a blank), must be EXPECTED.
 complete_line() {
   read -ra COMP_WORDS <<<"$1"
   [[ $1 == *" " ]] && COMP_WORDS+=("")
@@ -20,6 +20,7 @@ complete_line() {
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
   COMPREPLY=()
   _spitool
+  local IFS=${3:- }
   if [[ "${COMPREPLY[*]}" != "$2" ]]; then
     echo "FAIL '$1': got '${COMPREPLY[*]}', want '$2'"
     failed=1
@@ -34,6 +35,18 @@ complete_line "spitool --format " "bin text ihex"
 complete_line "spitool --sim --sim-fault " "absent bad-echo stuck0 stuck1 readonly"
 complete_line "spitool help re" "read"
 complete_line "spitool get SPIM" "SPIMUL SPIMAXCLOCK"
+# A value after "=", whole or with the "=" as a word of its own.
+complete_line "spitool --format=te" "text"
+complete_line "spitool --format =" "bin text ihex"
+complete_line "spitool --sim-wiring = lo" "loopback"
+complete_line "spitool --format=text --sim-wiring = mux pro" "probe"
+# File names: one each, spaces kept; directories with their slash.
+files=$(mktemp -d)
+trap 'rm -rf "$files"' EXIT
+mkdir "$files/my dir" && touch "$files/my file.bin" && cd "$files" || exit 1
+complete_line "spitool load 0 my" "my dir/|my file.bin" "|"
+complete_line "spitool --vcd=my" "my dir/|my file.bin" "|"
+cd - >/dev/null || exit 1
 # The commands of --help, and the variables of the library's own table.
 help=$("$tool" --help)
 commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z]\{1,\}\).*/\1/p' <<<"$help")

@@ -4,9 +4,8 @@
 // right line, and writes that are read back.
 #include "spitool_harness.h"
 
-#include "script.h"
-
 #include <dirent.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <set>
@@ -41,13 +40,17 @@ TEST_F(SpitoolFilesTest, FailedWritesLeaveTheOldFilesAndNoPartialOnes)
     spit(path("d.bin"), "old dump");
     spit(path("w.vcd"), "old waveform");
     chmod(path("d.bin").c_str(), 0640);
-    // A 16 KiB file-size limit: the 32 KiB dump, the 128 KiB memory and the
-    // waveform all fail half way.
-    // Each failure on a line of its own.
-    expect_failure(sim({"--vcd", path("w.vcd"), "dump", "0", "0x4000", path("d.bin")}, "", {false, 16384}), 1, "",
-                   {"cannot write " + path("d.bin") + ": File too large (the old file is unchanged)",
-                    "cannot write " + path("w.vcd") + ": File too large (the old file is unchanged)",
-                    "cannot write " + path("mem.bin") + ": File too large (the old file is unchanged)"});
+    // Under a 16 KiB file-size limit (SIGXFSZ as the shell leaves it) the
+    // 32 KiB dump and the 128 KiB memory fail half way, each on a line of
+    // its own; the waveform fails first and stops the run.
+    const std::string kept = ": File too large (the old file is unchanged)";
+    expect_failure(sim({"dump", "0", "0x4000", path("d.bin")}, "", {.file_size_limit = 16384}), 1, "",
+                   {"cannot write " + path("d.bin") + kept, "cannot write " + path("mem.bin") + kept});
+    expect_failure(sim({"--vcd", path("w.vcd"), "dump", "0", "0x4000", path("d.bin")}, "",
+                       {.file_size_limit = 16384}),
+                   1, "",
+                   {"cannot write " + path("w.vcd") + kept + "; the run stopped there",
+                    "cannot write " + path("mem.bin") + kept});
     EXPECT_EQ(slurp(path("d.bin")), "old dump");
     EXPECT_EQ(slurp(path("w.vcd")), "old waveform");
     EXPECT_EQ(slurp(path("mem.bin")), memory);
@@ -85,6 +88,91 @@ TEST_F(SpitoolFilesTest, ReadOnlyTargetsAreKeptAndDanglingLinksFollowed)
     ASSERT_EQ(lstat(path("link.bin").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(files(), (std::set<std::string>{"link.bin", "link2.bin", "mem.bin", "new.bin", "w.vcd"}));
+    // A loop of links is refused; the links stay.
+    ASSERT_EQ(symlink("loop2", path("loop1").c_str()), 0);
+    ASSERT_EQ(symlink("loop1", path("loop2").c_str()), 0);
+    expect_failure(run({"--sim", "dump", "0", "2", path("loop1")}), 1, "",
+                   {"cannot write " + path("loop1") + ": Too many levels of symbolic links"});
+    ASSERT_EQ(lstat(path("loop1").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(SpitoolFilesTest, ReplacedFilesKeepTheirOwnerNeverSetIdAndStreamsAreWrittenInPlace)
+{
+    // The memory file, a dump and a waveform, set-user-id and set-group-id,
+    // and (as root) another user's: replaced with the owner kept, the set-id
+    // bits dropped.
+    ASSERT_EQ(sim({"probe"}).status, 0);
+    spit(path("d.bin"), "old");
+    spit(path("w.vcd"), "old");
+    const passwd *nobody = getpwnam("nobody");
+    const bool root = getuid() == 0 && nobody;
+    for (const char *f : {"mem.bin", "d.bin", "w.vcd"}) {
+        ASSERT_TRUE(!root || chown(path(f).c_str(), nobody->pw_uid, nobody->pw_gid) == 0);
+        ASSERT_EQ(chmod(path(f).c_str(), 06750), 0);
+    }
+    ASSERT_EQ(sim({"--vcd", path("w.vcd"), "dump", "0", "2", path("d.bin")}).status, 0);
+    for (const char *f : {"mem.bin", "d.bin", "w.vcd"}) {
+        struct stat st;
+        ASSERT_EQ(stat(path(f).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0750u) << f;
+        EXPECT_EQ(st.st_uid, root ? nobody->pw_uid : getuid()) << f;
+        EXPECT_EQ(st.st_gid, root ? nobody->pw_gid : getgid()) << f;
+    }
+    EXPECT_EQ(slurp(path("d.bin")), std::string(4, '\0'));
+    // What standard output is appended to, also through /dev/stdout, is
+    // appended to; the report goes to standard error.
+    spit(path("app.log"), "old\n");
+    for (const char *out : {"/dev/stdout", "-"}) {
+        Result a = sim({"--format", "text", "dump", "0", "1", out}, "", {.stdout_file = path("app.log")});
+        EXPECT_EQ(a.err, "dumped 1 words from 0x0000 to " + std::string(*out == '-' ? "standard output" : out) + "\n");
+    }
+    EXPECT_EQ(slurp(path("app.log")), "old\n0000: 0000\n0000: 0000\n");
+}
+
+TEST_F(SpitoolFilesTest, SignalsEndTheRunAfterAStatementAndLeaveNoTemporaryFile)
+{
+    std::string script = "write 0x10 0x1234\n";
+    for (int i = 0; i < 20000; i++)
+        script += "read 0x10\n";
+    spit(path("s.txt"), script);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::remove(path("stdout").c_str()); // the signal goes once the new run prints
+        const pid_t pid = start({"--sim", "--sim-memory", path("mem.bin"), "--vcd", path("w.vcd"), "--vcd-limit", "16",
+                                 "run", path("s.txt")});
+        for (int wait = 0; wait < 5000 && slurp(path("stdout")).empty(); wait++)
+            usleep(1000);
+        kill(pid, signal);
+        Result r = finish(pid);
+        EXPECT_EQ(r.status, 128 + signal) << r.err;
+        EXPECT_EQ(r.err.rfind("spitool: stopped by signal " + std::to_string(signal), 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(path("w.vcd") + ": the run was stopped (no file written)"), std::string::npos) << r.err;
+        // Whole statements ran, not all of them; the memory they wrote is saved.
+        EXPECT_EQ(r.out.size() % 11, 0u);
+        EXPECT_LT(r.out.size(), 20000u * 11);
+        EXPECT_EQ(memory().at(0x10), 0x1234);
+        EXPECT_EQ(files(), (std::set<std::string>{"mem.bin", "s.txt"}));
+    }
+}
+
+TEST_F(SpitoolFilesTest, WaveformsAreBoundedAndLeaveNothingBehind)
+{
+    // 4000 reads whose words alone would pass the limit: refused before one runs.
+    std::string reads, echoes;
+    for (int i = 0; i < 4000; i++) {
+        reads += "read 0 64\n";
+        echoes += "read 0 0\n";
+    }
+    spit(path("reads.txt"), reads);
+    spit(path("echoes.txt"), echoes);
+    const std::string vcd = "cannot write " + path("w.vcd") + ": the waveform ";
+    expect_failure(sim({"--vcd", path("w.vcd"), "--vcd-limit", "1", "run", path("reads.txt")}), 2, "",
+                   {vcd + "would take at least 85 MiB, more than --vcd-limit 1 (no file written)"});
+    // Reads of no words, which the estimate cannot see: the recording stops
+    // at the limit, and the run with it.
+    expect_failure(sim({"--vcd", path("w.vcd"), "--vcd-limit", "1", "run", path("echoes.txt")}), 1, "",
+                   {vcd + "reached --vcd-limit 1 MiB (no file written); the run stopped there"});
+    EXPECT_EQ(files(), (std::set<std::string>{"echoes.txt", "mem.bin", "reads.txt"}));
 }
 
 TEST_F(SpitoolFilesTest, TwoOutputsNamingOneFileAreAUsageError)
@@ -129,19 +217,20 @@ TEST_F(SpitoolFilesTest, InputsAreRefusedBeforeTheyAreReadWhole)
     for (const Case &c : cases)
         expect_failure(run(c.args), 2, "", {c.message});
     // A pipe one word too long.
-    expect_failure(run({"--sim", "load", "0", "-"}, std::string(131074, '\x80'), {true, 0}), 2, "",
+    expect_failure(run({"--sim", "load", "0", "-"}, std::string(131074, '\x80'), {.pipe_stdin = true}), 2, "",
                    {"stdin is too large for a word file (more than 131072 bytes"});
     // Text stops at the first word past the address space.
     std::string words;
     for (int i = 0; i < 65537; i++)
         words += "1\n";
-    expect_failure(run({"--sim", "load", "0", "-"}, words + std::string(1 << 20, '\n'), {true, 0}), 2, "",
+    expect_failure(run({"--sim", "load", "0", "-"}, words + std::string(1 << 20, '\n'), {.pipe_stdin = true}), 2, "",
                    {"stdin:65537: more than 65536 words"});
 }
 
 TEST_F(SpitoolFilesTest, ScriptFailuresNameTheirOwnLines)
 {
-    expect_failure(run({"--sim", "run", "-"}, "set SPIPORT 9\nread 0x50\nset SPIPORT 1\nread 0x50\n", {true, 0}),
+    expect_failure(run({"--sim", "run", "-"}, "set SPIPORT 9\nread 0x50\nset SPIPORT 1\nread 0x50\n",
+                       {.pipe_stdin = true}),
                    1, "0050: 0000\n",
                    {"stdin:1: set SPIPORT 9 failed: error 0x100", "stdin:2: read 0x0050 1 failed: error 0x102",
                     "run stdin failed: 2 of 4 statements failed"});
@@ -149,37 +238,18 @@ TEST_F(SpitoolFilesTest, ScriptFailuresNameTheirOwnLines)
     // a NUL byte is one, read the same from a pipe and from a file.
     const std::string nul("write 0x60 0x6666\nset SPIPORT \0\nwrite 0x61 1\n", 45);
     spit(path("nul.txt"), nul);
-    expect_failure(sim({"run", "-"}, "write 0x60 0x6666\nread 0x60\nbogus\n", {true, 0}), 2, "",
+    expect_failure(sim({"run", "-"}, "write 0x60 0x6666\nread 0x60\nbogus\n", {.pipe_stdin = true}), 2, "",
                    {"stdin:3: unknown statement 'bogus'"});
-    expect_failure(sim({"run", "-"}, nul, {true, 0}), 2, "", {"stdin:2: NUL byte"});
+    expect_failure(sim({"run", "-"}, nul, {.pipe_stdin = true}), 2, "", {"stdin:2: NUL byte"});
     expect_failure(sim({"run", path("nul.txt")}), 2, "", {path("nul.txt") + ":2: NUL byte"});
+    // Good lines in a pipe beyond the 16 MiB a script may have: none runs.
+    std::string big;
+    while (big.size() <= 16u << 20)
+        big += "write 0x60 0x6666\n";
+    expect_failure(sim({"run", "-"}, big, {.pipe_stdin = true}), 2, "",
+                   {"stdin is too large for a script (more than 16777216 bytes"});
+    ASSERT_EQ(memory().size(), 65536u);
     EXPECT_EQ(memory()[0x60], 0);
-}
-
-TEST(SpitoolScript, APipedScriptAboveItsLimitRunsNothing)
-{
-    // 7000 bytes of good statements in a pipe: none runs.
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::string text;
-    for (int i = 0; i < 1000; i++)
-        text += "read 0\n";
-    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    close(fds[1]);
-    const std::string source = "/proc/self/fd/" + std::to_string(fds[0]);
-    spitool::ScriptHooks hooks{[](const std::string &) { return true; },
-                               [](const seq_record &) {
-                                   ADD_FAILURE() << "a statement ran";
-                                   return std::string();
-                               }};
-    size_t statements = 0;
-    try {
-        spitool::run_script(source, hooks, &statements, 4096);
-        ADD_FAILURE() << "not refused";
-    } catch (const spitool::UsageError &e) {
-        EXPECT_EQ(std::string(e.what()).rfind(source + " is too large for a script (more than 4096 bytes", 0), 0u);
-    }
-    close(fds[0]);
 }
 
 TEST_F(SpitoolFilesTest, WritesAreReadBackAndAbsentChipsFound)
@@ -236,7 +306,18 @@ TEST_F(SpitoolFilesTest, IntelHexForDumpAndLoad)
     spit(path("sum.hex"), ":0400000011223344AA\n:00000001FF\n");
     spit(path("gap.hex"), ":020000001122CB\n:0200040055663F\n:00000001FF\n");
     spit(path("cut.hex"), ":020000001122CB\n");
+    // Records as the format defines them: a start address of 4 bytes, no
+    // data in the end of file, an address record at offset 0; a damaged
+    // first record is a record error.
+    spit(path("start.hex"), ":0100000500FA\n:00000001FF\n");
+    spit(path("eof.hex"), ":020000001122CB\n:0100000100FE\n");
+    spit(path("ext.hex"), ":020010040001E9\n:00000001FF\n");
+    spit(path("damaged.hex"), ":0G0000000000\n");
     const std::vector<std::pair<std::string, std::string>> bad = {
+        {"start.hex", ":1: type 05 record with 1 data bytes, not 4"},
+        {"eof.hex", ":2: type 01 record with 1 data bytes, not 0"},
+        {"ext.hex", ":1: type 04 record with the offset 0x0010, not 0"},
+        {"damaged.hex", ":1: bad hex digit in record"},
         {"sum.hex", ":1: checksum 0xAA, expected 0x52"},
         {"gap.hex", ":2: gap in the data from byte address 0x2 to 0x4"},
         {"cut.hex", ": no end-of-file record"},

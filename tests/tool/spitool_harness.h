@@ -21,6 +21,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace spitool_test {
@@ -44,10 +45,12 @@ inline void spit(const std::string &path, const std::string &data)
     f << data;
 }
 
-// How spitool's standard input and limits are set up.
+// How spitool's standard input, output, environment and limits are set up.
 struct RunSetup {
     bool pipe_stdin = false;  // a pipe, not a file
-    long file_size_limit = 0; // RLIMIT_FSIZE in bytes (SIGXFSZ ignored); 0: none
+    long file_size_limit = 0; // RLIMIT_FSIZE in bytes; 0: none
+    std::string stdout_file{}; // standard output appended to this file (Result::out stays empty)
+    std::string env{};         // "NAME=VALUE" set for spitool
 };
 
 class SpitoolTest : public ::testing::Test {
@@ -68,7 +71,14 @@ protected:
 
     // Runs spitool with args; stdin_text is fed to its standard input.
     Result run(const std::vector<std::string> &args, const std::string &stdin_text = "",
-               RunSetup setup = {})
+               const RunSetup &setup = {})
+    {
+        return finish(start(args, stdin_text, setup));
+    }
+
+    // Starts spitool as run() does; finish() waits for it.
+    pid_t start(const std::vector<std::string> &args, const std::string &stdin_text = "",
+                const RunSetup &setup = {})
     {
         std::string in = path("stdin"), out = path("stdout"), err = path("stderr");
         spit(in, stdin_text);
@@ -94,7 +104,9 @@ protected:
         pid_t pid = fork();
         if (pid == 0) {
             int fi = setup.pipe_stdin ? feed[0] : open(in.c_str(), O_RDONLY);
-            int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const bool append = !setup.stdout_file.empty();
+            int fo = open(append ? setup.stdout_file.c_str() : out.c_str(),
+                          O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
             int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (fi < 0 || fo < 0 || fe < 0)
                 _exit(127);
@@ -104,11 +116,13 @@ protected:
             if (setup.pipe_stdin)
                 close(feed[1]);
             if (setup.file_size_limit) {
-                signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+                signal(SIGXFSZ, SIG_DFL); // spitool ignores it itself, or dies of it
                 struct rlimit l = {static_cast<rlim_t>(setup.file_size_limit),
                                    static_cast<rlim_t>(setup.file_size_limit)};
                 setrlimit(RLIMIT_FSIZE, &l);
             }
+            if (!setup.env.empty())
+                putenv(const_cast<char *>(setup.env.c_str()));
             std::vector<char *> argv;
             argv.push_back(const_cast<char *>(SPITOOL_EXE));
             for (const std::string &a : args)
@@ -121,14 +135,20 @@ protected:
             close(feed[0]);
             close(feed[1]);
         }
+        writer_ = writer;
+        return pid;
+    }
+
+    Result finish(pid_t pid)
+    {
         int ws = 0;
         waitpid(pid, &ws, 0);
-        if (writer > 0)
-            waitpid(writer, nullptr, 0);
+        if (writer_ > 0)
+            waitpid(std::exchange(writer_, -1), nullptr, 0);
         Result r;
         r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
-        r.out = slurp(out);
-        r.err = slurp(err);
+        r.out = slurp(path("stdout"));
+        r.err = slurp(path("stderr"));
         return r;
     }
 
@@ -185,6 +205,7 @@ protected:
     }
 
     std::string dir_;
+    pid_t writer_ = -1; // the process feeding a piped standard input
 };
 
 } // namespace spitool_test

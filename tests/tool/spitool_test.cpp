@@ -112,9 +112,29 @@ TEST_F(SpitoolTest, ProgressBarOnRequestEndsAtTheFullCount)
     EXPECT_NE(r.err.find("100% 1000/1000 words"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("s elapsed, "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" words/s"), std::string::npos) << r.err;
+    // Each redrawn line fits the width: 80 columns where it is unknown, else COLUMNS.
+    Result narrow =
+        sim({"--progress", "--chunk", "100", "dump", "0", "1000", path("p.bin")}, "", {.env = "COLUMNS=40"});
+    EXPECT_NE(narrow.err.find("100%"), std::string::npos) << narrow.err;
+    for (const auto &[text, width] : {std::pair(r.err, 79u), {narrow.err, 39u}}) {
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line, '\r');)
+            EXPECT_LE(line.size() - (line.back() == '\n'), width) << line;
+    }
     // Not a terminal and not asked for: no bar.
     Result q = sim({"--chunk", "100", "dump", "0", "1000", path("p.bin")});
     EXPECT_EQ(q.err.find('%'), std::string::npos) << q.err;
+}
+
+TEST_F(SpitoolTest, OutputThatCannotBeWrittenIsAFailure)
+{
+    spit(path("s.txt"), "read 0\nread 1\n");
+    const std::vector<std::vector<std::string>> cases = {{"--sim", "read", "0", "4"}, {"--sim", "write", "0", "1"},
+                                                         {"--sim", "run", path("s.txt")}, {"vars"}, {"ports"},
+                                                         {"clocks"}, {"--help"}, {"--sim", "run", "-"}};
+    for (const auto &c : cases)
+        expect_failure(run(c, "read 0\n", {.stdout_file = "/dev/full"}), 1, "",
+                       {"cannot write to standard output: No space left on device"});
 }
 
 // ------------------------------------------------------------ probe, vars
@@ -133,6 +153,9 @@ TEST_F(SpitoolTest, LoopbackPassesWithThePlugAndFailsHighWithoutIt)
     ASSERT_EQ(plug.status, 0) << plug.err;
     EXPECT_EQ(plug.out, "loopback ok: status bit 6 follows D6 in all 512 samples: port mode, "
                         "polarity and sample position are right\n");
+    // Through the simulated driver, whose control call can fail.
+    expect_failure(sim({"--sim-wiring", "loopback", "--sim-fail-after", "0", "loopback"}), 1, "",
+                   {"loopback: a control call on port 1 failed: error 0x104 (IOCTL failed)"});
     Result none = sim({"loopback"});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.out, "");
@@ -159,6 +182,7 @@ TEST_F(SpitoolTest, VarsGetSetAndSlowerShowTheLibraryValues)
     expect_output(run({"--clock", "100", "get", "spiclock"}), "86.205000\n");
 
     expect_output(sim({"set", "SPISHIFTPERIOD", "5"}), "SPISHIFTPERIOD = 5\n");
+    expect_output(sim({"--allow-slow-clock", "set", "SPISHIFTPERIOD", "5000000"}), "SPISHIFTPERIOD = 5000000\n");
 
     expect_output(run({"slower", "3"}), "SPISHIFTPERIOD 4, SPICLOCK 43.102500\n");
 }
@@ -359,6 +383,8 @@ TEST_F(SpitoolTest, BadArgumentsGiveOneUsageLineAndStatus2)
     spit(path("badvar.txt"), "set SPIFOO 1\n");
     spit(path("badread.txt"), "read 0xFFFF 2\n");
     spit(path("shortmem.bin"), std::string(100, '\0'));
+    spit(path("slow.txt"), "write 0x70 1\nset SPISHIFTPERIOD 5000000\n");
+    spit(path("esc.txt"), "x\x9B" "2J\xC2\x9B" "2J\x7F 1\n");
 
     struct Case {
         std::vector<std::string> args;
@@ -392,7 +418,21 @@ TEST_F(SpitoolTest, BadArgumentsGiveOneUsageLineAndStatus2)
         {{"--sim", "get", "SPIFOO"}, "unknown variable 'SPIFOO'"},
         {{"get", "spicmdbits"}, "SPICMDBITS can be set but not read back"},
         {{"--sim", "set", "NOPE", "1"}, "unknown variable 'NOPE'"},
-        {{"--sim", "set", "spiclock", "fast"}, "bad SPICLOCK 'fast': not a number"},
+        {{"--sim", "set", "spiclock", "fast"}, "bad SPICLOCK 'fast': not one decimal number"},
+        // Values the library would read otherwise than written, refused with what it would read, and
+        // a clock whose shifts would take the library more than 256 MiB; no port is touched first.
+        {{"set", "SPICLOCK", "1,5"}, "bad SPICLOCK '1,5': not one decimal number (the library would read 1)"},
+        {{"set", "SPISHIFTPERIOD", "010"}, "not one whole number (the library would read 8)"},
+        {{"set", "SPIMUL", "abc"}, "bad SPIMUL 'abc': not one whole number (the library would read 0)"},
+        {{"--clock", "0.00001", "read", "0"}, "shift period 17241000, for which the library would allocate 1315 MiB"},
+        {{"--sim", "run", path("slow.txt")}, path("slow.txt") + ":2: SPISHIFTPERIOD 5000000: shift period"},
+        {{"read", "zz"}, "bad address 'zz'"},
+        // Empty file names, and input bytes that a terminal would obey, shown escaped.
+        {{"--sim", "--vcd", "", "probe"}, "option --vcd needs a value"},
+        {{"--sim", "--sim-memory=", "probe"}, "option --sim-memory needs a value"},
+        {{"--sim", "dump", "0", "1", ""}, "dump needs a FILE"},
+        {{"ru\x1B]0;x\x07n"}, "unknown command 'ru\\x1B]0;x\\x07n'"},
+        {{"--sim", "run", path("esc.txt")}, "unknown statement 'x\\x9B2J\\xC2\\x9B2J\\x7F' (set"},
         {{"--port", "0", "probe"}, "bad --port '0' (1 to 31)"},
         {{"--port", "32", "probe"}, "bad --port '32' (1 to 31)"},
         {{"--port"}, "option --port needs a value"},

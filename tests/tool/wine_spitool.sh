@@ -49,8 +49,11 @@ check probe_stopped 0 "stopped" --port 4 probe
 check ports 0 "1 LPT1
 2 LPT2
 4 LPT4" ports
-check port_refusing_probe 1 "spitool: cannot select port 3: error 0x100 (Couldn't find LPT port); is the port driver installed and started? (sc query torvex)" \
+# Why a port cannot be selected, from its device: there and refusing, or not there.
+check port_refusing_probe 1 "spitool: cannot select port 3: error 0x100 (Couldn't find LPT port); port 3 refused the open probe byte (error 21): the port is not armed (the system's parallel-port driver keeps it, or its data lines do not read back; the driver's debug output says which)" \
   --port 3 read 0
+check port_without_device 1 "spitool: cannot select port 9: error 0x100 (Couldn't find LPT port); cannot open port 9 (\\\\.\\TORVEX9, error 2); is the port driver installed and started? (sc query torvex)" \
+  --port 9 read 0
 # The loopback check opens the port device itself, never through the library.
 check loopback 0 "loopback ok: status bit 6 follows D6 in all 512 samples: port mode, polarity and sample position are right" \
   --port 20 loopback
@@ -65,10 +68,10 @@ check no_sim 2 "spitool: --sim is not available in this build (no simulated boar
 printf 'write 0x200 0xA 0xB\nread 0x200 2\nset SPIPORT 3\nread 0x200\n' >"$work/s.txt"
 printf 'read 0x300 3\nread 0x400 3\n' >"$work/r.txt"
 check script 1 "0200: 000A 000B
-spitool: $work/s.txt:3: set SPIPORT 3 failed: error 0x100 (Couldn't find LPT port); is the port driver installed and started? (sc query torvex)
+spitool: $work/s.txt:3: set SPIPORT 3 failed: error 0x100 (Couldn't find LPT port); port 3 refused the open probe byte (error 21): the port is not armed (the system's parallel-port driver keeps it, or its data lines do not read back; the driver's debug output says which)
 spitool: $work/s.txt:4: read 0x0200 1 failed: error 0x102 (No LPT port selected)
 spitool: run $work/s.txt failed: 2 of 4 statements failed" run "$work/s.txt"
-# Standard input that cannot be read twice goes through a temporary file.
+# Standard input, read once.
 check script_stdin 0 "" run -
 
 # file_is NAME PATH EXPECTED: the file's text, carriage returns dropped.

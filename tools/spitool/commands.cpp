@@ -5,20 +5,14 @@
 #include <vector>
 
 #include "fileio.h"
-#include "script.h"
+#include "platform.h"
 #include "session.h"
-#include "spifns_wire.h"
 #include "text.h"
 #include "wordfile.h"
 
 namespace spitool {
 
 namespace {
-
-void SPIFNS_CALL print_port(int number, const char *name, void *)
-{
-    std::printf("%d %s\n", number, name ? name : "");
-}
 
 // A count of at least one word, from address on.
 uint32_t count_arg(const std::string &text, uint32_t address)
@@ -28,19 +22,11 @@ uint32_t count_arg(const std::string &text, uint32_t address)
     return n ? n : throw UsageError("count " + text + " out of range (at least 1)");
 }
 
-// The library's spelling of a variable name; an unknown one is a UsageError.
-std::string need_variable(const Session &s, const std::string &text)
-{
-    const std::string name = s.variable_name(text);
-    if (name.empty())
-        throw UsageError("unknown variable '" + text + "'");
-    return name;
-}
-
 // Writes words at address and, unless --no-verify, reads them back and
 // compares. Throws Failure naming the first word that differs.
 void write_words(Session &s, uint16_t address, std::vector<uint16_t> &words, const std::string &what)
 {
+    s.open(words.size() * (s.opt.verify ? 2 : 1));
     std::string error = s.transfer(SEQ_WRITE, address, words.data(), words.size(), what.c_str());
     if (!error.empty())
         throw Failure(what + " failed: " + error);
@@ -60,13 +46,16 @@ void write_words(Session &s, uint16_t address, std::vector<uint16_t> &words, con
 
 void cmd_ports(Session &s)
 {
-    s.lib.enumerate_ports(&print_port, nullptr);
+    s.open(0, false);
+    s.lib.enumerate_ports(
+        [](int n, const char *name, void *) { std::printf("%d %s\n", n, name ? name : ""); }, nullptr);
 }
 
 void cmd_vars(Session &s)
 {
     const var_entry *list = nullptr;
     int count = 0;
+    s.open(0, false);
     s.lib.getvarlist(&list, &count);
     std::printf("%-16s %-8s %-6s %s\n", "NAME", "DEFAULT", "FLAGS", "VALUE");
     for (int i = 0; list && i < count; i++) {
@@ -79,7 +68,8 @@ void cmd_vars(Session &s)
 
 void cmd_get(Session &s)
 {
-    const std::string name = need_variable(s, s.opt.args[0]);
+    const std::string name = s.variable_name(s.opt.args[0]);
+    s.open(0, false);
     const std::string value = s.getvar(name);
     if (value.empty())
         throw UsageError(name + " can be set but not read back");
@@ -88,14 +78,11 @@ void cmd_get(Session &s)
 
 void cmd_set(Session &s)
 {
-    const std::string name = need_variable(s, s.opt.args[0]), &text = s.opt.args[1];
-    // The library reads a clock that is not a number as 0 and only refuses it.
-    double clock;
-    if (name == "SPICLOCK" && !parse_real(text, &clock))
-        throw UsageError("bad SPICLOCK '" + text + "': not a number (try spitool clocks)");
+    const std::string &text = s.opt.args[1], name = s.check_setting(s.opt.args[0], text);
+    s.open();
     s.set_variable(name, text, "set " + name + " failed");
     const std::string value = s.getvar(name);
-    std::printf("%s = %s\n", name.c_str(), (value.empty() ? text : value).c_str());
+    std::printf("%s = %s\n", name.c_str(), printable(value.empty() ? text : value).c_str());
 }
 
 void cmd_read(Session &s)
@@ -104,6 +91,7 @@ void cmd_read(Session &s)
     const uint32_t count = s.opt.args.size() > 1 ? count_arg(s.opt.args[1], address) : 1;
     std::vector<uint16_t> words(count);
     size_t done = 0;
+    s.open(count);
     const std::string error = s.transfer(SEQ_READ, address, words.data(), count, "read", &done);
     std::fputs(hex_dump(address, words.data(), done).c_str(), stdout);
     if (!error.empty())
@@ -127,12 +115,14 @@ void cmd_dump(Session &s)
     const uint32_t count = count_arg(s.opt.args[1], address);
     const std::string &path = s.opt.args[2];
     std::vector<uint16_t> words(count);
+    s.open(count);
     if (const std::string e = s.transfer(SEQ_READ, address, words.data(), count, "dump"); !e.empty())
         throw Failure("dump failed: " + e + "; " + path + " not written");
     write_word_file(path, s.opt.format, address, words);
     // With the words on standard output, the report goes to standard error.
-    std::fprintf(is_stdio(path) ? stderr : stdout, "dumped %u words from %s to %s\n", count,
-                 hex16(address).c_str(), is_stdio(path) ? "standard output" : path.c_str());
+    const bool out = is_stdio(path) || stdio_stream_of(path) == stdout;
+    std::fprintf(out ? stderr : stdout, "dumped %u words from %s to %s\n", count, hex16(address).c_str(),
+                 is_stdio(path) ? "standard output" : printable(path).c_str());
 }
 
 void cmd_load(Session &s)
@@ -146,31 +136,29 @@ void cmd_load(Session &s)
         throw UsageError(name + " holds " + std::to_string(words.size()) + " words; from " + hex16(address) +
                          " they run past 0xFFFF");
     write_words(s, address, words, "load");
-    std::printf("loaded %zu words from %s to %s%s\n", words.size(), name.c_str(), hex16(address).c_str(),
-                s.opt.verify ? " (verified)" : "");
+    std::printf("loaded %zu words from %s to %s%s\n", words.size(), printable(name).c_str(),
+                hex16(address).c_str(), s.opt.verify ? " (verified)" : "");
 }
 
 void cmd_probe(Session &s)
 {
-    ErrorState before = s.error_state();
+    s.open();
+    const ErrorState before = s.error_state();
     const int r = s.lib.xap_stopped();
     if (r < 0 || r > 1)
         throw Failure("probe failed: " + s.why(before));
-    if (r == 0) {
-        // A line that nothing drives can read as "running": only a chip that
-        // answers the read echo is taken for one.
-        seq_record echo{};
-        echo.command = SEQ_READ;
-        before = s.error_state();
-        if (s.lib.sequence(&echo, 1) != 0)
-            throw Failure("probe failed: no chip answers its read echo: " + s.why(before));
-    }
+    // A line that nothing drives can read as "running": only a chip that
+    // answers the read echo is taken for one.
+    const seq_record echo{SEQ_READ, {}}; // of no words
+    if (const std::string e = r ? "" : s.run_record(echo); !e.empty())
+        throw Failure("probe failed: no chip answers its read echo: " + e);
     std::printf("%s\n", r ? "stopped" : "running");
 }
 
 void cmd_slower(Session &s)
 {
     const uint32_t n = s.opt.args.empty() ? 1 : need_unsigned(s.opt.args[0], 100, "count");
+    s.open(0, false);
     for (uint32_t i = 0; i < n; i++)
         s.lib.command("SPISLOWER");
     std::printf("SPISHIFTPERIOD %s, SPICLOCK %s\n", s.getvar("SPISHIFTPERIOD").c_str(),
@@ -183,6 +171,7 @@ void cmd_slower(Session &s)
 void cmd_clocks(Session &s)
 {
     const uint32_t max = s.opt.args.empty() ? 16 : need_unsigned(s.opt.args[0], 1000, "count");
+    s.open(0, false);
     const std::string current = s.getvar("SPISHIFTPERIOD");
     const std::string mark = s.opt.clock ? "  <- --clock " + *s.opt.clock : "  <- current";
     std::printf("PERIOD  SPICLOCK\n");
@@ -193,17 +182,6 @@ void cmd_clocks(Session &s)
                     period == current ? mark.c_str() : "");
     }
     s.set_variable("SPISHIFTPERIOD", current, "set SPISHIFTPERIOD failed");
-}
-
-void cmd_run(Session &s)
-{
-    const ScriptHooks hooks{[&](const std::string &name) { return !s.variable_name(name).empty(); },
-                            [&](const seq_record &r) { return s.run_record(r); }};
-    size_t statements = 0;
-    const std::string &path = s.opt.args[0], name = is_stdio(path) ? "stdin" : path;
-    if (const size_t failed = run_script(path, hooks, &statements))
-        throw Failure(strprintf("run %s failed: %u of %u statements failed", name.c_str(), unsigned(failed),
-                                unsigned(statements)));
 }
 
 } // namespace spitool

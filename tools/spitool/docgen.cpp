@@ -44,15 +44,6 @@ std::string roff_text(const std::string &text)
     return out + (table ? ".fi\n" : "");
 }
 
-// "a b c".
-std::string words(const std::vector<Name> &names)
-{
-    std::string list;
-    for (const Name &n : names)
-        list += (list.empty() ? "" : " ") + std::string(n.name);
-    return list;
-}
-
 std::map<std::string, std::string> man_page()
 {
     std::string commands, options, clocks;
@@ -84,11 +75,12 @@ std::map<std::string, std::string> completion()
         valued += value.empty() ? "" : " " + forms(o, " ");
         files += value == "FILE" || value == "PATH" ? " " + forms(o, " ") : "";
         if (o.choices)
-            choices += "        " + forms(o, " | ") + ") choices=\"" + words(*o.choices) + "\" ;;\n";
+            choices += "        " + forms(o, " | ") + ") choices=\"" + choice_list(*o.choices, " ", " ") +
+                       "\" ;;\n";
     }
     return {{"@COMMANDS@", commands},     {"@FILE_COMMANDS@", file_commands}, {"@OPTIONS@", options},
             {"@VALUED@", valued},         {"@FILE_OPTIONS@", files},          {"@CHOICES@", choices},
-            {"@VARIABLES@", words(VARIABLES)}};
+            {"@VARIABLES@", choice_list(VARIABLES, " ", " ")}};
 }
 
 } // namespace

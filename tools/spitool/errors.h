@@ -16,4 +16,8 @@ struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The run stops before its next statement: a signal came, or standard
+// output failed. main() says why and cleans up.
+struct Stopped {};
+
 } // namespace spitool

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "errors.h"
+#include "platform.h"
 #include "text.h"
 
 #ifdef _WIN32
@@ -30,10 +31,7 @@ namespace spitool {
 
 namespace {
 
-std::string errno_text(int e = errno)
-{
-    return std::strerror(e ? e : EIO);
-}
+std::string errno_text(int e = errno) { return std::strerror(e ? e : EIO); }
 
 #ifdef _WIN32
 // std::filesystem reads narrow names as UTF-8 on Windows; the tool's names
@@ -53,27 +51,27 @@ std::string narrow(const fs::path &p)
     return name;
 }
 #else
-fs::path native(const std::string &name)
-{
-    return name;
-}
+fs::path native(const std::string &name) { return name; }
 
-std::string narrow(const fs::path &p)
-{
-    return p.string();
-}
+std::string narrow(const fs::path &p) { return p.string(); }
 #endif
 
 // The file path stands for: symbolic links followed to the file they end
-// at, also one that does not exist yet (it is created there).
+// at, also one that does not exist yet (it is created there); a loop is
+// refused.
 std::string link_target(const std::string &path)
 {
     fs::path p = native(path);
     std::error_code ec;
-    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(p, ec)); hops++)
+    for (int hops = 0; fs::is_symlink(fs::symlink_status(p, ec)); hops++) {
+        if (hops == 40)
+            throw Failure("cannot write " + path + ": " + errno_text(ELOOP));
         p = p.parent_path() / fs::read_symlink(p, ec); // an absolute target replaces the directory
+    }
     return narrow(p);
 }
+
+bool shared(std::FILE *f) { return f == stdout || f == stderr; }
 
 } // namespace
 
@@ -83,18 +81,18 @@ void OutputFile::open(const std::string &path)
 {
     discard();
     path_ = path;
-    if (is_stdio(path)) {
+    kept_ = "";
+    if ((file_ = is_stdio(path) ? stdout : stdio_stream_of(path))) {
 #ifdef _WIN32
         _setmode(_fileno(stdout), _O_BINARY);
 #endif
-        file_ = stdout;
         return;
     }
     target_ = link_target(path);
     std::error_code ec;
     const fs::file_status st = fs::status(native(target_), ec);
-    existed_ = fs::exists(st);
-    if (existed_ && !fs::is_regular_file(st) && !fs::is_directory(st)) {
+    const bool existed = fs::exists(st);
+    if (existed && !fs::is_regular_file(st) && !fs::is_directory(st)) {
         // A device or pipe cannot be replaced: it is written in place.
         if (!(file_ = std::fopen(target_.c_str(), "wb")))
             throw Failure("cannot open " + path + ": " + errno_text());
@@ -105,10 +103,11 @@ void OutputFile::open(const std::string &path)
     // no write permission for anyone (on Windows: read-only) is refused even
     // where access() would allow it (to the administrator).
     const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    kept_ = existed ? " (the old file is unchanged)" : " (no file written)";
     errno = EACCES;
     if (fs::is_regular_file(st) &&
         ((st.permissions() & writable) == fs::perms::none || access(target_.c_str(), W_OK) != 0))
-        throw Failure("cannot write " + path + ": " + errno_text() + " (the old file is unchanged)");
+        throw Failure(failure(errno_text()));
     std::random_device random;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100 && (attempt == 0 || errno == EEXIST); attempt++) {
@@ -124,15 +123,18 @@ void OutputFile::open(const std::string &path)
         temp_.clear();
         throw Failure("cannot create " + path + ": " + why);
     }
-    if (existed_) // the permissions of the file it replaces
-        fs::permissions(native(temp_), st.permissions(), ec);
+    if (existed) { // the owner where the user may; the permissions, but never set-user-id or set-group-id
+        copy_owner(fd, target_);
+        fs::permissions(native(temp_), st.permissions() & fs::perms::all, ec);
+    }
 }
 
-void OutputFile::write(const std::string &s)
+int OutputFile::write(const std::string &s)
 {
     errno = 0;
     if (file_ && std::fwrite(s.data(), 1, s.size(), file_) < s.size() && !error_)
         error_ = errno ? errno : EIO;
+    return error_;
 }
 
 void OutputFile::commit()
@@ -147,7 +149,7 @@ void OutputFile::commit()
     step(std::fflush(f) == 0 && !std::ferror(f));
     if (!temp_.empty())
         step(fsync(fileno(f)) == 0);
-    if (f != stdout)
+    if (!shared(f))
         step(std::fclose(f) == 0);
     if (why.empty() && !temp_.empty()) {
         std::error_code ec;
@@ -167,15 +169,14 @@ void OutputFile::commit()
         temp_.clear();
         return;
     }
-    const std::string kept = temp_.empty() ? "" : existed_ ? " (the old file is unchanged)"
-                                                           : " (no file written)";
+    const std::string message = failure(why);
     discard();
-    throw Failure("cannot write " + (is_stdio(path_) ? "to standard output" : path_) + ": " + why + kept);
+    throw Failure(message);
 }
 
 void OutputFile::discard()
 {
-    if (file_ && file_ != stdout)
+    if (file_ && !shared(file_))
         std::fclose(file_);
     file_ = nullptr;
     if (!temp_.empty())
@@ -184,12 +185,25 @@ void OutputFile::discard()
     error_ = 0;
 }
 
+std::string OutputFile::failure(const std::string &why) const
+{
+    return "cannot write " + (is_stdio(path_) ? "to standard output" : path_) + ": " + why + kept_;
+}
+
 void write_output(const std::string &path, const std::string &bytes)
 {
     OutputFile f;
     f.open(path);
     f.write(bytes);
     f.commit();
+}
+
+int flush_stdout()
+{
+    static int error = 0; // a failed flush drops the buffer: a later one succeeds
+    if (std::fflush(stdout) != 0 && !error)
+        error = errno ? errno : EIO;
+    return std::ferror(stdout) ? (error ? error : EIO) : 0;
 }
 
 // ---------------------------------------------------------------- input
@@ -214,7 +228,7 @@ InputFile::~InputFile()
         std::fclose(file_);
 }
 
-bool InputFile::read(std::string *data, size_t limit, const char *what)
+void InputFile::read(std::string *data, size_t limit, const char *what)
 {
     const bool by_size = what && size_ > static_cast<long long>(limit);
     // At most one byte past the limit: an endless input stops there.
@@ -230,7 +244,6 @@ bool InputFile::read(std::string *data, size_t limit, const char *what)
         throw UsageError(name_ + " is too large for " + what + " (" +
                          (by_size ? std::to_string(size_) : "more than " + std::to_string(limit)) +
                          " bytes; at most " + std::to_string(limit) + ")");
-    return data->size() <= limit;
 }
 
 // ---------------------------------------------------------------- identity

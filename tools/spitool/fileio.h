@@ -34,24 +34,29 @@ public:
     // Removes the temporary file unless commit() succeeded.
     ~OutputFile() { discard(); }
 
-    // Creates the temporary file beside path ("-": standard output, which is
-    // written directly, as is a device or pipe). Throws Failure.
+    // Creates the temporary file beside path. Written in place instead:
+    // "-" (standard output), the file standard output or error writes to
+    // (/dev/stdout, an appending redirection), a device or a pipe. Throws
+    // Failure.
     void open(const std::string &path);
-    // Writes to the file; a failure is kept and reported by commit().
-    void write(const std::string &s);
+    // Writes to the file; returns the errno of the first write that failed
+    // (kept for commit()), or 0.
+    int write(const std::string &s);
     // Flushes, syncs and closes the file and renames it over the target.
     // Throws Failure, after which the target is as it was.
     void commit();
     // Drops what was written; the target stays as it was.
     void discard();
+    // "cannot write PATH: why (the old file is unchanged)".
+    std::string failure(const std::string &why) const;
 
 private:
     std::FILE *file_ = nullptr;
     std::string path_;   // as given
     std::string target_; // the file that is replaced (symbolic links followed)
-    std::string temp_;   // empty for standard output and devices
+    std::string temp_;   // empty for what is written in place
     int error_ = 0;      // errno of the first failed write
-    bool device_ = false, existed_ = false;
+    const char *kept_ = ""; // what a failure leaves: " (the old file is unchanged)"; "" in place
 };
 
 // Writes bytes to path through an OutputFile. Throws Failure.
@@ -69,17 +74,21 @@ public:
     // "stdin" for "-", else the path: for messages.
     const std::string &name() const { return name_; }
     // Appends to *data until the end of the input, or until *data holds more
-    // than limit bytes (then at most limit + 1) and returns false. With what,
-    // that input is refused instead, a UsageError naming what it was read
-    // for (a regular file by its size, before it is read). Throws UsageError
-    // on a read error.
-    bool read(std::string *data, size_t limit, const char *what = nullptr);
+    // than limit bytes (then at most limit + 1). With what, that input is
+    // refused instead, a UsageError naming what it was read for (a regular
+    // file by its size, before it is read). Throws UsageError on a read
+    // error.
+    void read(std::string *data, size_t limit, const char *what = nullptr);
 
 private:
     std::FILE *file_;
     std::string name_;
     long long size_ = -1; // of a regular file
 };
+
+// Flushes standard output. Returns 0, or the errno of the first failure of
+// a write to it.
+int flush_stdout();
 
 // Throws UsageError when two of the named outputs are the same file: the
 // same file where both exist, the same normalised path otherwise. Each entry

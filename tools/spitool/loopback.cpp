@@ -3,9 +3,8 @@
 // show. Pure functions: the play itself is in loopback_port.cpp.
 #include "loopback.h"
 
-#include <cstdio>
-
 #include "spifns_wire.h"
+#include "text.h"
 
 namespace spitool {
 
@@ -29,33 +28,14 @@ constexpr StatusPin OTHER_INPUTS[] = {{7, 11, "BUSY, read inverted", true},
                                       {4, 13, "SELECT", false},
                                       {3, 15, "ERROR", false}};
 
-bool d6(const uint8_t *out, size_t i)
-{
-    return (out[i] & LINE_MOSI) != 0;
-}
-
 // Status bit `bit` of every byte from `lag` on equals D6 of the byte `lag`
 // earlier (inverted when asked).
 bool follows(const uint8_t *out, const uint8_t *status, size_t n, int bit, bool inverted, size_t lag)
 {
     for (size_t i = lag; i < n; i++)
-        if ((((status[i] >> bit) & 1) != 0) != (d6(out, i - lag) != inverted))
+        if ((((status[i] >> bit) & 1) != 0) != (((out[i - lag] & LINE_MOSI) != 0) != inverted))
             return false;
     return true;
-}
-
-// The smallest lag up to LOOPBACK_MAX_LAG at which the bit follows D6, or -1.
-int lag_followed(const uint8_t *out, const uint8_t *status, size_t n, int bit, bool inverted)
-{
-    for (uint32_t lag = 0; lag <= LOOPBACK_MAX_LAG && lag < n; lag++)
-        if (follows(out, status, n, bit, inverted, lag))
-            return static_cast<int>(lag);
-    return -1;
-}
-
-std::string number(size_t n)
-{
-    return std::to_string(n);
 }
 
 } // namespace
@@ -79,13 +59,14 @@ LoopbackResult diagnose_loopback(const uint8_t *out, const uint8_t *status, size
     size_t high = 0;
     for (size_t i = 0; i < n; i++) {
         high += (status[i] & STATUS_MISO) ? 1 : 0;
-        r.mismatches += ((status[i] & STATUS_MISO) != 0) != d6(out, i) ? 1 : 0;
+        r.mismatches += ((status[i] ^ out[i]) & STATUS_MISO) ? 1 : 0; // status bit 6 against D6
     }
     if (n > 0 && (high == n || high == 0)) {
         r.kind = high ? LoopbackResult::AlwaysHigh : LoopbackResult::AlwaysLow;
-        for (const StatusPin &p : OTHER_INPUTS)
-            if (r.other_bit < 0 && lag_followed(out, status, n, p.bit, p.inverted) >= 0)
-                r.other_bit = p.bit;
+        for (const StatusPin &p : OTHER_INPUTS) // at any lag up to LOOPBACK_MAX_LAG
+            for (uint32_t lag = 0; r.other_bit < 0 && lag <= LOOPBACK_MAX_LAG && lag < n; lag++)
+                if (follows(out, status, n, p.bit, p.inverted, lag))
+                    r.other_bit = p.bit;
         return r;
     }
     // The smallest lag first; at one lag the straight reading first.
@@ -97,23 +78,21 @@ LoopbackResult diagnose_loopback(const uint8_t *out, const uint8_t *status, size
                 r.lag = lag;
                 return r;
             }
-    r.kind = LoopbackResult::Erratic;
-    return r;
+    return r; // erratic
 }
 
-uint32_t loopback_min_period(uint32_t lag)
-{
-    return lag > 1 ? lag : 1;
-}
+uint32_t loopback_min_period(uint32_t lag) { return lag > 1 ? lag : 1; }
 
 std::string describe_loopback(const LoopbackResult &r)
 {
-    const std::string samples = " (" + number(r.samples) + " samples)";
+    const unsigned n = unsigned(r.samples);
+    const std::string samples = strprintf(" (%u samples)", n);
+    const char *plural = r.lag == 1 ? "" : "s";
     std::string t;
     switch (r.kind) {
     case LoopbackResult::Ok:
-        return "loopback ok: status bit 6 follows D6 in all " + number(r.samples) +
-               " samples: port mode, polarity and sample position are right";
+        return strprintf("loopback ok: status bit 6 follows D6 in all %u samples: port mode, polarity and "
+                         "sample position are right", n);
     case LoopbackResult::AlwaysHigh:
         t = "loopback failed: status bit 6 is always high" + samples +
             ": no plug, the plug on other pins, or the data lines not driven (the port in ECP "
@@ -124,41 +103,31 @@ std::string describe_loopback(const LoopbackResult &r)
             ": pin 10 held low, or these are not the port's registers (wrong I/O base)";
         break;
     case LoopbackResult::Follows: {
-        t = "loopback failed: status bit 6 follows D6";
-        if (r.inverted)
-            t += r.lag ? " inverted and" : " inverted";
-        if (r.lag)
-            t += " " + number(r.lag) + " output byte" + (r.lag == 1 ? "" : "s") + " late";
-        t += samples;
+        const uint32_t period = loopback_min_period(r.lag);
+        t = std::string("loopback failed: status bit 6 follows D6") +
+            (r.inverted ? r.lag ? " inverted and" : " inverted" : "") +
+            (r.lag ? strprintf(" %u output byte%s late", r.lag, plural) : "") + samples;
         if (r.inverted)
             t += ": pin 10 sees D6 inverted (an inverting adapter or buffer between pin 8 and "
                  "pin 10, or a port whose ACK input inverts); reads from a chip would come back "
                  "inverted";
-        if (r.lag) {
-            const uint32_t period = loopback_min_period(r.lag);
-            char clock[32];
-            std::snprintf(clock, sizeof clock, "%.4g", CLOCK_FACTOR / period);
-            t += std::string(r.inverted ? "; " : ": ") + "a line change shows in the status " +
-                 number(r.lag) + " output byte" + (r.lag == 1 ? "" : "s") + " after it was written; " +
-                 (period == 1 ? std::string("every shift period still samples right")
-                              : "shift periods " + number(period) +
-                                    " and up still sample right (SPISHIFTPERIOD " +
-                                    number(period) + ", --clock " + clock + " or lower)");
-        }
+        if (r.lag)
+            t += strprintf("%s a line change shows in the status %u output byte%s after it was written; ",
+                           r.inverted ? ";" : ":", r.lag, plural) +
+                 (period == 1 ? "every shift period still samples right"
+                              : strprintf("shift periods %u and up still sample right (SPISHIFTPERIOD %u, "
+                                          "--clock %.4g or lower)", period, period, CLOCK_FACTOR / period));
         return t;
     }
     case LoopbackResult::Erratic:
-        return "loopback failed: status bit 6 is erratic: " + number(r.mismatches) + " of " +
-               number(r.samples) + " samples differ from D6 and no lag up to " +
-               number(LOOPBACK_MAX_LAG) + " fits: another program driving the port, or a bad "
-               "cable or plug";
+        return strprintf("loopback failed: status bit 6 is erratic: %u of %u samples differ from D6 and no "
+                         "lag up to %u fits: another program driving the port, or a bad cable or plug",
+                         unsigned(r.mismatches), n, LOOPBACK_MAX_LAG);
     }
     for (const StatusPin &p : OTHER_INPUTS)
         if (p.bit == r.other_bit)
-            t += "; status bit " + number(static_cast<size_t>(p.bit)) + " (pin " +
-                 number(static_cast<size_t>(p.pin)) + ", " + p.name + ") follows D6" +
-                 (p.inverted ? " inverted" : "") + ": the plug is on pin " +
-                 number(static_cast<size_t>(p.pin)) + ", not pin 10";
+            t += strprintf("; status bit %d (pin %d, %s) follows D6%s: the plug is on pin %d, not pin 10",
+                           p.bit, p.pin, p.name, p.inverted ? " inverted" : "", p.pin);
     return t;
 }
 

@@ -49,10 +49,11 @@ uint32_t loopback_min_period(uint32_t lag);
 // "loopback failed: ...".
 std::string describe_loopback(const LoopbackResult &r);
 
-// On Linux, why the port numbered by the text does not open: "; " and the
-// reason its device gives (no device and the modules to load, permission
-// and the lp group, busy, claim timed out, read-back failed); empty when it
-// opens now or elsewhere.
+// Why the port numbered by the text does not open, from its device: "; "
+// and the reason (on Windows: no device, the open refused, the probe byte
+// refused; on Linux: no device and the modules to load, permission and the
+// lp group, busy, claim timed out, read-back failed); empty when it opens
+// now or spitool cannot tell.
 std::string port_trouble(const std::string &number);
 
 // spitool loopback: plays the pattern on --port's device (on the simulated

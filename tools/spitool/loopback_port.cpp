@@ -3,7 +3,8 @@
 // device, not through the library, whose exports never return the raw
 // status bytes. On Windows that is port n's device, opened as the library
 // opens it; on Linux /dev/parport<n-1> through the library's own ppdev code
-// (compiled in), or the simulated board of --sim.
+// (compiled in); with --sim the simulated driver, reached through the
+// library. Also why a port's device does not open, for the session.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,6 +13,8 @@
 #include "errors.h"
 #include "loopback.h"
 #include "session.h"
+#include "settings/textconv.h"
+#include "simhost.h"
 #include "spifns_wire.h"
 #include "text.h"
 
@@ -19,11 +22,9 @@
 #include <windows.h>
 #else
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "os/port_ppdev.h"
-#include "simhost.h"
 #endif
 
 namespace spitool {
@@ -31,45 +32,31 @@ namespace spitool {
 namespace {
 
 #ifdef _WIN32
-// The device opens exclusively: the session has not selected this port.
-std::vector<uint8_t> play(const Session &s, const std::vector<uint8_t> &out)
+// Opens port n's device into *h as the library opens it, the probe byte
+// included. Returns why it cannot be used, or an empty text.
+std::string open_device(int n, HANDLE *h)
 {
-    const std::string port = "port " + std::to_string(s.opt.port.value_or(1));
-    const std::string path = SPIFNS_DEVICE_PREFIX + std::to_string(s.opt.port.value_or(1));
-    const HANDLE h =
-        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD e = GetLastError();
-        const std::string why = e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION
-                                    ? "is another program using the port?"
-                                    : "is the port driver installed and started? (sc query torvex)";
-        throw Failure("loopback: cannot open " + port + " (" + path + ", error " + std::to_string(e) + "); " +
-                      why);
-    }
-    const std::unique_ptr<void, BOOL(WINAPI *)(HANDLE)> device(h, CloseHandle);
+    const std::string port = "port " + std::to_string(n), path = SPIFNS_DEVICE_PREFIX + std::to_string(n);
+    *h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD e = GetLastError();
+    if (*h == INVALID_HANDLE_VALUE)
+        return "cannot open " + port + " (" + path + ", error " + std::to_string(e) + "); " +
+               (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION
+                    ? "the device is there but refused the open: is another program using it?"
+                    : "is the port driver installed and started? (sc query torvex)");
     const uint8_t probe = OPEN_PROBE_BYTE;
     DWORD written = 0;
-    if (!WriteFile(h, &probe, 1, &written, nullptr)) {
-        const DWORD e = GetLastError();
-        // The driver refuses the probe byte as a bad request while another
-        // handle has armed the port, as "not ready" when it cannot arm it.
-        if (e == ERROR_INVALID_PARAMETER)
-            throw Failure("loopback: " + port + " is held by another program (the open probe byte "
-                          "was refused, error 87)");
-        throw Failure("loopback: " + port + " refused the open probe byte (error " + std::to_string(e) +
-                      "): the port is not armed (the system's parallel-port driver keeps it, or "
-                      "its data lines do not read back; the driver's debug output says which)");
-    }
-    std::vector<uint8_t> status(out.size());
-    DWORD returned = 0;
-    if (!DeviceIoControl(h, PLAY_CONTROL_CODE, const_cast<uint8_t *>(out.data()), DWORD(out.size()),
-                         status.data(), DWORD(status.size()), &returned, nullptr))
-        throw Failure(strprintf("loopback: the play request on %s failed (error %lu)", port.c_str(),
-                                static_cast<unsigned long>(GetLastError())));
-    if (returned != out.size())
-        throw Failure("loopback: the play request on " + port + " returned " + std::to_string(returned) +
-                      " status bytes for " + std::to_string(out.size()));
-    return status;
+    if (WriteFile(*h, &probe, 1, &written, nullptr))
+        return "";
+    e = GetLastError();
+    CloseHandle(*h);
+    // The driver refuses the probe byte as a bad request while another
+    // handle has armed the port, as "not ready" when it cannot arm it.
+    if (e == ERROR_INVALID_PARAMETER)
+        return port + " is held by another program (the open probe byte was refused, error 87)";
+    return port + " refused the open probe byte (error " + std::to_string(e) +
+           "): the port is not armed (the system's parallel-port driver keeps it, or its data lines do not "
+           "read back; the driver's debug output says which)";
 }
 #else
 // Why port n's device did not open, in words to act on.
@@ -99,16 +86,40 @@ std::string ppdev_reason(int32_t port, const ppdev_result &r)
         return dev + ": " + std::strerror(r.error);
     }
 }
+#endif
 
-std::vector<uint8_t> play(const Session &s, const std::vector<uint8_t> &out)
+// Plays out on the board of --sim, or on the port's device.
+std::vector<uint8_t> play(Session &s, const std::vector<uint8_t> &out)
 {
     std::vector<uint8_t> status(out.size());
-    const auto n = static_cast<uint32_t>(out.size());
     if (s.sim) {
-        if (!s.sim->play_board(out.data(), status.data(), n))
-            throw Failure("loopback: the simulated board did not play");
+        // The simulated driver is inside the library, which plays only what
+        // it builds: the session opens port 1, the library makes the control
+        // calls of a write of no words, and the board plays the pattern in
+        // the first of them, so the driver's exclusive open and faults apply.
+        s.open();
+        std::string error;
+        if (!s.sim->carry(out, &status, [&] { error = s.run_record({SEQ_WRITE, {}}); }) || !error.empty())
+            throw Failure("loopback: a control call on port 1 failed: " + error);
         return status;
     }
+#ifdef _WIN32
+    // The device opens exclusively: the session has not selected this port.
+    const std::string port = "port " + std::to_string(s.opt.port.value_or(1));
+    HANDLE h;
+    if (const std::string why = open_device(s.opt.port.value_or(1), &h); !why.empty())
+        throw Failure("loopback: " + why);
+    const std::unique_ptr<void, BOOL(WINAPI *)(HANDLE)> device(h, CloseHandle);
+    DWORD returned = 0;
+    if (!DeviceIoControl(h, PLAY_CONTROL_CODE, const_cast<uint8_t *>(out.data()), DWORD(out.size()),
+                         status.data(), DWORD(status.size()), &returned, nullptr))
+        throw Failure(strprintf("loopback: the play request on %s failed (error %lu)", port.c_str(),
+                                static_cast<unsigned long>(GetLastError())));
+    if (returned != out.size())
+        throw Failure("loopback: the play request on " + port + " returned " + std::to_string(returned) +
+                      " status bytes for " + std::to_string(out.size()));
+    return status;
+#else
     if (s.opt.usb)
         throw UsageError("loopback checks a parallel port, not a USB adapter");
     const int32_t port = s.opt.port.value_or(1);
@@ -116,32 +127,34 @@ std::vector<uint8_t> play(const Session &s, const std::vector<uint8_t> &out)
     ppdev_port *device = ppdev_open(port, &why);
     if (device == nullptr)
         throw Failure(strprintf("loopback: port %d: ", port) + ppdev_reason(port, why));
-    const bool played = ppdev_play(device, out.data(), status.data(), n);
+    const bool played = ppdev_play(device, out.data(), status.data(), static_cast<uint32_t>(out.size()));
     ppdev_close(device);
     if (!played)
         throw Failure(strprintf("loopback: a ppdev request on port %d failed during the play", port));
     return status;
-}
 #endif
+}
 
 } // namespace
 
 std::string port_trouble(const std::string &number)
 {
-#ifdef _WIN32
-    (void)number;
-    return "";
-#else
-    char *end = nullptr;
-    const long port = std::strtol(number.c_str(), &end, 10);
-    if (end == number.c_str() || port < PORT_MIN || port > PORT_MAX)
+    const int32_t port = text_to_int32(number.c_str()); // as the library read it
+    if (port < PORT_MIN || port > PORT_MAX)
         return "";
+#ifdef _WIN32
+    HANDLE h;
+    const std::string why = open_device(port, &h);
+    if (why.empty())
+        CloseHandle(h);
+    return why.empty() ? "" : "; " + why;
+#else
     ppdev_result why{};
-    if (ppdev_port *device = ppdev_open(static_cast<int32_t>(port), &why)) {
+    if (ppdev_port *device = ppdev_open(port, &why)) {
         ppdev_close(device);
         return "";
     }
-    return "; " + ppdev_reason(static_cast<int32_t>(port), why);
+    return "; " + ppdev_reason(port, why);
 #endif
 }
 

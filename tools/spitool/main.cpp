@@ -4,8 +4,10 @@
 // same interface as any other host tool.
 //
 // Exit status: 0 success, 1 an operation failed (the library's last error is
-// printed), 2 a bad command line, script or input file.
+// printed, or standard output could not be written), 2 a bad command line,
+// script or input file, 128 + N when signal N stopped the run.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,56 +15,40 @@
 
 #include "fileio.h"
 #include "options.h"
+#include "platform.h"
 #include "session.h"
+#include "simhost.h"
 #include "spilib.h"
+#include "text.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#endif
-#if SPITOOL_HAVE_SIM
-#include "simhost.h"
 #endif
 
 namespace spitool {
 namespace {
 
-// A library file beside the executable (Windows, and the build tree);
-// installed on Linux, in the library directory, relative to the tool's own
+// The library to load: --library's, else the default one or the USB edition
+// (--usb); on Windows beside the executable, on Linux beside it (the build
+// tree) or, installed, in the library directory, relative to the tool's own
 // or absolute where the install named it so.
-std::string library_path(const std::string &file)
-{
-#ifdef _WIN32
-    char buf[MAX_PATH];
-    const std::string exe(buf, GetModuleFileNameA(nullptr, buf, sizeof(buf)));
-    return exe.substr(0, exe.find_last_of("\\/") + 1) + file;
-#else
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path dir = fs::read_symlink("/proc/self/exe", ec).parent_path();
-    if (fs::exists(dir / file, ec))
-        return (dir / file).string();
-    return (dir / SPITOOL_INSTALLED_LIBDIR / file).string(); // an absolute LIBDIR replaces dir
-#endif
-}
-
-#ifdef _WIN32
-const char LIBRARY[] = "spifns.dll", USB_LIBRARY[] = "usb\\spifns.dll";
-#else
-const char LIBRARY[] = SPITOOL_LIBRARY_FILE;
-#ifdef SPITOOL_USB_LIBRARY_FILE
-const char USB_LIBRARY[] = SPITOOL_USB_LIBRARY_FILE;
-#else
-const char USB_LIBRARY[] = ""; // this build made none: --usb finds it not installed
-#endif
-#endif
-
-// The library to load: --library's, the USB edition (--usb), or the default
-// one.
 std::string library_file(const Options &o)
 {
     if (o.usb && !o.library.empty())
         throw UsageError("--usb and --library both name the library to load");
-    return o.usb ? library_path(USB_LIBRARY) : o.library.empty() ? library_path(LIBRARY) : o.library;
+    if (!o.library.empty())
+        return o.library;
+#ifdef _WIN32
+    char buf[MAX_PATH];
+    const std::string exe(buf, GetModuleFileNameA(nullptr, buf, sizeof(buf)));
+    return exe.substr(0, exe.find_last_of("\\/") + 1) + (o.usb ? "usb\\spifns.dll" : "spifns.dll");
+#else
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const char *file = o.usb ? SPITOOL_USB_LIBRARY_FILE : SPITOOL_LIBRARY_FILE; // "": no USB edition built
+    const fs::path dir = fs::read_symlink("/proc/self/exe", ec).parent_path();
+    return (fs::exists(dir / file, ec) ? dir / file : dir / SPITOOL_INSTALLED_LIBDIR / file).string();
+#endif
 }
 
 int run_tool(int argc, char **argv)
@@ -95,15 +81,14 @@ int run_tool(int argc, char **argv)
     if (o.args.size() < cmd->min_args || o.args.size() > cmd->max_args)
         throw UsageError(std::string(o.args.size() < cmd->min_args ? "missing" : "too many") +
                          " arguments (usage: " + usage_of(*cmd) + ")");
-    // Every file a run writes is a file of its own.
-    if (is_stdio(o.sim.vcd_file))
-        throw UsageError("--vcd needs a file (standard output carries the command's output)");
+    // Every file a run writes is a file of its own; FILE is always the last argument.
+    if (std::string(cmd->usage).ends_with("FILE") && o.args.back().empty())
+        throw UsageError(std::string(cmd->name) + " needs a FILE, not an empty name");
     check_distinct_outputs({{"dump", cmd->run == cmd_dump ? o.args[2] : ""},
                             {"--sim-memory", o.sim.memory_file},
                             {"--vcd", o.sim.vcd_file}});
 
     Session session(o, lib);
-#if SPITOOL_HAVE_SIM
     SimHost sim;
     if (o.sim.enabled) {
         if (o.port && *o.port != SimHost::PORT)
@@ -112,28 +97,28 @@ int run_tool(int argc, char **argv)
         sim.start(lib, o.sim);
         session.sim = &sim;
     }
-#endif
-    std::vector<std::string> failures; // the command's, then each file's that could not be saved
+    std::string failure; // the command's
     bool usage = false;
     try {
-        session.open(cmd->port);
         cmd->run(session);
-    } catch (const UsageError &e) {
-        failures.push_back(e.what());
-        usage = true;
-    } catch (const Failure &e) {
-        failures.push_back(e.what());
+    } catch (const std::runtime_error &e) { // a UsageError or a Failure
+        failure = e.what();
+        usage = dynamic_cast<const UsageError *>(&e) != nullptr;
+    } catch (const Stopped &) {
+        // A signal, said here, or standard output, said by main().
     }
-    std::fflush(stdout);
+    flush_stdout(); // its output before the messages
     session.close();
-#if SPITOOL_HAVE_SIM
-    for (const std::string &e : sim.finish())
-        failures.push_back(e);
-#endif
-    // Each on its own line, the command's first.
-    for (const std::string &f : failures)
-        std::fprintf(stderr, "spitool: %s\n", f.c_str());
-    return failures.empty() ? 0 : usage ? 2 : 1;
+    const int signal = caught_signal();
+    if (signal)
+        report("stopped by " + signal_text(signal) + " after the statement in progress");
+    if (!failure.empty())
+        report(failure);
+    // Each file that could not be written on a line of its own, after the command's failure.
+    const std::vector<std::string> unsaved = sim.finish(signal != 0);
+    for (const std::string &e : unsaved)
+        report(e);
+    return signal ? 128 + signal : usage ? 2 : failure.empty() && unsaved.empty() ? 0 : 1;
 }
 
 } // namespace
@@ -141,12 +126,24 @@ int run_tool(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    using namespace spitool;
+    std::setvbuf(stderr, nullptr, _IONBF, 0); // unbuffered, as C has it, on every runtime
+    catch_signals();
+    int status = 1;
     try {
-        return spitool::run_tool(argc, argv);
+        status = run_tool(argc, argv);
     } catch (const std::exception &e) {
         // A usage error exits with 2, every other failure with 1.
-        std::fflush(stdout);
-        std::fprintf(stderr, "spitool: %s\n", e.what());
-        return dynamic_cast<const spitool::UsageError *>(&e) != nullptr ? 2 : 1;
+        flush_stdout();
+        report(e.what());
+        status = dynamic_cast<const UsageError *>(&e) != nullptr ? 2 : 1;
     }
+    // Output that did not arrive is a failure, whatever the command did;
+    // after a signal (SIGPIPE most likely) the signal's status says it.
+    const int e = flush_stdout(), signal = caught_signal();
+    if (e && !signal) {
+        report(std::string("cannot write to standard output: ") + std::strerror(e));
+        status = status ? status : 1;
+    }
+    return signal && status < 128 ? 128 + signal : status == 0 && std::ferror(stderr) ? 1 : status;
 }

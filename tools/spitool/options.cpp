@@ -34,17 +34,17 @@ void apply(Options &o, const OptionSpec &row, const std::string &value)
     const std::string name = row.name;
     if (!available(row))
         throw UsageError(name + " is not available in this build (no simulated board)");
+    if (row.value && value.empty())
+        throw UsageError("option " + name + " needs a value");
+    o.sim_only |= row.sim && row.id != OPT_SIM;
     switch (row.id) {
     case 'P': o.port = integer(name, value, PORT_MIN, PORT_MAX); break;
-    case 'k': {
-        double d = 0;
-        const bool number = parse_real(value, &d);
-        if (!number || !(d > 0))
-            throw UsageError("bad " + name + " '" + value + "': " + (number ? "not positive" : "not a number") +
-                             " (try spitool clocks)");
+    case 'k': // a positive decimal number
+        if (double d = 0; !parse_real(value, &d) || !(d > 0))
+            throw UsageError("bad " + name + " '" + value + "': not " +
+                             (parse_real(value, &d) ? "positive" : "a number") + " (try spitool clocks)");
         o.clock = value;
         break;
-    }
     case OPT_MUX: o.mux = integer(name, value, -1, MUX_MAX); break;
     case OPT_CHIP: o.chip = integer(name, value, 0, 1); break;
     case 'd': o.trace = true; break;
@@ -71,7 +71,13 @@ void apply(Options &o, const OptionSpec &row, const std::string &value)
     }
     case OPT_SIM_WIRING: o.sim.wiring = choice(row, value, value); break;
     case OPT_SIM_FAIL_AFTER: o.sim.control_fail_after = integer(name, value, 0, INT32_MAX); break;
-    case OPT_VCD: o.sim.vcd_file = value; break;
+    case OPT_VCD:
+        if (value == "-")
+            throw UsageError("--vcd needs a file (standard output carries the command's output)");
+        o.sim.vcd_file = value;
+        break;
+    case OPT_VCD_LIMIT: o.sim.vcd_limit = static_cast<uint32_t>(integer(name, value, 1, 1 << 20)); break;
+    case OPT_SLOW_CLOCK: o.slow_clock = true; break;
     case 'h': o.help = true; break;
     case 'R': o.version = true; break;
     }
@@ -79,11 +85,9 @@ void apply(Options &o, const OptionSpec &row, const std::string &value)
 
 // What users of other programmer tools may type, and what it is here.
 const std::map<char, std::string> HABITS = {
-    {'p', " (the port is -P N)"},
-    {'c', " (the clock is -k VALUE; a chip is --chip N)"},
-    {'v', " (trace is -d, version -R; verifying is the default)"},
-    {'V', " (version is -R, trace -d; -M skips the verification)"},
-    {'n', " (-M skips the verification)"}};
+    {'p', " (the port is -P N)"}, {'c', " (the clock is -k VALUE; a chip is --chip N)"},
+    {'v', " (trace is -d, version -R; verifying is the default)"}, {'n', " (-M skips the verification)"},
+    {'V', " (version is -R, trace -d; -M skips the verification)"}};
 
 } // namespace
 
@@ -95,7 +99,7 @@ Options parse_command_line(int argc, char **argv)
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
         // A value not attached to its option is the next word.
-        auto next_value = [&](const std::string &option) -> std::string {
+        auto next = [&](const std::string &option) -> std::string {
             if (i + 1 >= argc)
                 throw UsageError("option " + option + " needs a value");
             return argv[++i];
@@ -104,25 +108,21 @@ Options parse_command_line(int argc, char **argv)
             words.push_back(a); // "-" (standard input or output) and negative numbers too
         } else if (a == "--") {
             options_done = true;
-        } else if (a[1] == '-') {
-            const size_t eq = a.find('=');
-            const std::string name = a.substr(0, eq);
-            const OptionSpec *row = find_named(OPTIONS, name);
-            if (!row)
-                throw UsageError("unknown option " + name);
-            if (!row->value && eq != std::string::npos)
-                throw UsageError("option " + name + " takes no value");
-            apply(o, *row, !row->value ? "" : eq != std::string::npos ? a.substr(eq + 1) : next_value(name));
         } else {
-            // "-dM": flags together; "-P2" or "-P 2": a value.
-            for (size_t k = 1; k < a.size(); k++) {
-                const auto row = std::find_if(OPTIONS.begin(), OPTIONS.end(),
-                                              [&](const OptionSpec &o) { return o.id == a[k]; });
+            // "--name=value" or "--name value"; "-dM" (flags together), "-P2" or "-P 2" (a value).
+            const bool dashes = a[1] == '-';
+            const size_t eq = dashes ? a.find('=') : std::string::npos;
+            for (size_t k = 1; k < (dashes ? 2 : a.size()); k++) {
+                const std::string name = dashes ? a.substr(0, eq) : std::string("-") + a[k];
+                const auto row = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionSpec &r) {
+                    return dashes ? name == r.name : r.id == a[k];
+                });
                 if (row == OPTIONS.end())
-                    throw UsageError(std::string("unknown option -") + a[k] +
-                                     (HABITS.count(a[k]) ? HABITS.at(a[k]) : ""));
-                const std::string letter = std::string("-") + a[k];
-                apply(o, *row, !row->value ? "" : k + 1 < a.size() ? a.substr(k + 1) : next_value(letter));
+                    throw UsageError("unknown option " + name + (HABITS.count(a[k]) ? HABITS.at(a[k]) : ""));
+                if (!row->value && eq != std::string::npos)
+                    throw UsageError("option " + name + " takes no value");
+                const bool attached = dashes ? eq != std::string::npos : k + 1 < a.size();
+                apply(o, *row, !row->value ? "" : attached ? a.substr(dashes ? eq + 1 : k + 1) : next(name));
                 if (row->value)
                     break;
             }
@@ -137,9 +137,7 @@ Options parse_command_line(int argc, char **argv)
         o.command = o.args.empty() ? "" : o.args[0];
         o.args.clear();
     }
-    const SimOptions &s = o.sim;
-    if (!s.enabled && (!s.vcd_file.empty() || !s.memory_file.empty() || s.stopped || !s.faults.empty() ||
-                       s.control_fail_after >= 0 || s.wiring != SIM_WIRING_DIRECT))
+    if (!o.sim.enabled && o.sim_only)
         throw UsageError("--vcd and the other --sim-... options need --sim");
     if (o.mux && o.chip)
         throw UsageError("--mux and --chip exclude each other");
@@ -158,7 +156,7 @@ void print_general_help()
             std::printf("  %-24s %s\n", ((o.id < 256 ? "" : "    ") + forms(o, ", ") + (o.value ? " " : "") +
                                           (o.value ? o.value : "")).c_str(), o.help.c_str());
     std::printf("\nNumbers are decimal or 0x-hexadecimal. Exit status: 0 success, 1 failure,\n"
-                "2 bad arguments.\n");
+                "2 bad arguments, 128 + N stopped by signal N.\n");
 }
 
 void print_command_help(const Command &c)

@@ -21,6 +21,7 @@ struct SimOptions {
     uint32_t wiring = SIM_WIRING_DIRECT;
     std::vector<std::pair<int, uint32_t>> faults; // chip, SIM_FAULT_ bits or FAULT_READONLY
     std::string vcd_file;
+    uint32_t vcd_limit = VCD_LIMIT; // MiB
     int32_t control_fail_after = -1; // the driver call after this many fails once
 };
 
@@ -35,6 +36,8 @@ struct Options {
     uint32_t chunk = 256;
     int progress = -1; // -1 when stderr is a terminal, 0 never, 1 always
     bool help = false, version = false;
+    bool slow_clock = false; // a clock's shifts may allocate more than SHIFT_BYTES_MAX
+    bool sim_only = false;   // an option that needs --sim was given
     SimOptions sim;
     std::string command;
     std::vector<std::string> args;

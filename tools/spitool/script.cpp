@@ -1,10 +1,23 @@
 // SPDX-License-Identifier: MIT
-#include "script.h"
-
+// spitool run: scripts of reads, writes and settings, run in order.
+//
+// One statement a line; "#" starts a comment; blank lines are ignored:
+//   set NAME VALUE      set a library variable (VALUE: rest of the line)
+//   read ADDR [COUNT]   read COUNT words (default 1) from ADDR
+//   write ADDR WORD...  write the words from ADDR upward
+// Numbers are decimal or 0x-hexadecimal.
+//
+// A script is read once, whole (at most TEXT_LIMIT bytes), and then gone
+// through twice: once to check every line, so that a bad line stops it
+// before anything runs (and the port is opened only then), and once to run
+// it statement by statement, each statement's read buffer held only while
+// it runs. What runs is exactly what was checked.
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
+#include "fileio.h"
+#include "session.h"
 #include "text.h"
 
 namespace spitool {
@@ -23,25 +36,20 @@ struct Statement {
     // read's buffer is made here.
     seq_record record()
     {
-        seq_record r{};
-        r.command = command;
+        if (command == SEQ_READ)
+            words.assign(count, 0);
+        seq_record r{command, {{address, uint16_t(count), words.empty() ? nullptr : words.data()}}};
         if (command == SEQ_SETVAR) { // the name and value share their place with the transfer's fields
             r.name = name.c_str();
             r.value = value.c_str();
-            return r;
         }
-        if (command == SEQ_READ)
-            words.assign(count, 0);
-        r.address = address;
-        r.word_count = static_cast<uint16_t>(count);
-        r.words = words.empty() ? nullptr : words.data();
         return r;
     }
 };
 
 // Parses the line lines gave last into *out; false for a blank line. Throws
 // UsageError "SOURCE:LINE: what".
-bool parse(const Lines &lines, std::string line, const ScriptHooks &hooks, Statement *out)
+bool parse(const Lines &lines, std::string line, const Session &session, Statement *out)
 {
     line = line.substr(0, line.find('#'));
     std::vector<size_t> starts;
@@ -56,11 +64,10 @@ bool parse(const Lines &lines, std::string line, const ScriptHooks &hooks, State
         } else if (verb == "set") {
             if (w.size() < 3)
                 throw UsageError("set needs a NAME and a VALUE");
-            if (!hooks.known_variable(w[1]))
-                throw UsageError("unknown variable '" + w[1] + "'");
             s.name = w[1];
             // The value is the rest of the line, inner spaces kept.
             s.value = line.substr(starts[2], starts.back() + w.back().size() - starts[2]);
+            session.check_setting(s.name, s.value);
             s.summary = "set " + s.name + " " + s.value;
         } else if (verb == "read" || verb == "write") {
             const bool read = verb == "read";
@@ -88,31 +95,33 @@ bool parse(const Lines &lines, std::string line, const ScriptHooks &hooks, State
 
 } // namespace
 
-size_t run_script(const std::string &path, const ScriptHooks &hooks, size_t *statements, size_t limit)
+void cmd_run(Session &s)
 {
-    InputFile in(path);
+    InputFile in(s.opt.args[0]);
     std::string text, line;
-    in.read(&text, limit, "a script");
+    in.read(&text, TEXT_LIMIT, "a script");
     Statement st;
+    uint64_t words = 0; // the data words of the reads and writes
     for (Lines check(text, in.name()); check.next(&line);)
-        parse(check, line, hooks, &st);
-    size_t failed = 0;
-    *statements = 0;
+        words += parse(check, line, s, &st) ? st.count : 0;
+    s.open(words);
+    unsigned failed = 0, statements = 0;
     for (Lines lines(text, in.name()); lines.next(&line);) {
-        if (!parse(lines, line, hooks, &st))
+        if (!parse(lines, line, s, &st))
             continue;
-        ++*statements;
-        const std::string error = hooks.run(st.record());
+        statements++;
+        const std::string error = s.run_record(st.record());
         if (error.empty() && st.command == SEQ_READ)
             std::fputs(hex_dump(st.address, st.words.data(), st.count).c_str(), stdout);
-        std::fflush(stdout);
+        flush_stdout();
         if (!error.empty()) {
             failed++;
-            std::fprintf(stderr, "spitool: %s:%zu: %s failed: %s\n", in.name().c_str(), lines.number(),
-                         st.summary.c_str(), error.c_str());
+            report(in.name() + ":" + std::to_string(lines.number()) + ": " + st.summary + " failed: " + error);
         }
     }
-    return failed;
+    if (failed)
+        throw Failure(strprintf("run %s failed: %u of %u statements failed", in.name().c_str(), failed,
+                                statements));
 }
 
 } // namespace spitool

@@ -12,6 +12,9 @@ namespace spitool {
 namespace {
 
 constexpr size_t MEMORY_BYTES = SIM_MEM_WORDS * 2;
+// The least a data word adds to a waveform: its 32 clock edges, each a time
+// step line and the clock's line ("#1234567\nk1\n").
+constexpr uint64_t VCD_WORD_BYTES = 32 * 11;
 
 // VCD names of the data lines by bit: bit 0 chip select, bit 1 the second
 // select line, bits 1 to 5 double as the multiplexer channel (MUXn names the
@@ -23,19 +26,14 @@ const char *const LINE_NAMES[9] = {"CS", "SEL2", "MUX2", "MUX3", "AUX", "MUX5", 
 const char LINE_IDS[9] = {'c', 's', 'm', 'n', 'a', 'o', 'd', 'k', 'i'};
 
 // "1k\n": line n at level.
-std::string level(int n, char value)
-{
-    return {value, LINE_IDS[n], '\n'};
-}
+std::string level(int n, char value) { return {value, LINE_IDS[n], '\n'}; }
 
-// The first values of all lines: lines and miso as levels, -1 unknown.
-std::string first_values(int lines, int miso)
+// The first values of all lines: bit n of state is line n; -1: unknown.
+std::string first_values(int state)
 {
     std::string t = "#0\n$dumpvars\n";
-    for (int b = 0; b < 9; b++) {
-        const int v = b < 8 ? (lines < 0 ? -1 : (lines >> b) & 1) : miso;
-        t += level(b, v < 0 ? 'x' : char('0' + v));
-    }
+    for (int b = 0; b < 9; b++)
+        t += level(b, state < 0 ? 'x' : char('0' + ((state >> b) & 1)));
     return t + "$end\n";
 }
 
@@ -64,8 +62,8 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
         std::string bytes;
         in.read(&bytes, MEMORY_BYTES, "a simulated memory file");
         if (bytes.size() != MEMORY_BYTES)
-            throw UsageError(strprintf("simulated memory file %s holds %zu bytes, not %zu", in.name().c_str(),
-                                       bytes.size(), MEMORY_BYTES));
+            throw UsageError(strprintf("simulated memory file %s holds %u bytes, not %u", in.name().c_str(),
+                                       unsigned(bytes.size()), unsigned(MEMORY_BYTES)));
         std::memcpy(board_->chips[0].mem, parse_binary_words(bytes, in.name()).data(), MEMORY_BYTES);
     }
     if (!options.vcd_file.empty()) {
@@ -89,15 +87,20 @@ void SimHost::start(const SpiLib &lib, const SimOptions &options)
     }
 }
 
-SimHost::~SimHost()
+SimHost::~SimHost() { detach(); }
+
+void SimHost::detach()
 {
-    if (attached_ && lib_->sim_detach)
+    if (std::exchange(attached_, false) && lib_->sim_detach)
         lib_->sim_detach(PORT);
 }
 
 int SimHost::play(void *context, const uint8_t *out, uint8_t *status, uint32_t n)
 {
     SimHost *self = static_cast<SimHost *>(context);
+    if (const auto [bytes, answer] = std::exchange(self->carried_, {}); bytes)
+        if (!play(self, bytes->data(), answer->data(), uint32_t(bytes->size())))
+            return 0;
     sim_chip *chips = self->board_->chips;
     // A read-only chip answers writes but keeps its memory.
     for (auto &[chip, saved] : self->readonly_)
@@ -117,43 +120,76 @@ void SimHost::record(const uint8_t *out, const uint8_t *status, uint32_t n)
 {
     std::string t;
     for (uint32_t i = 0; i < n; i++, time_++) {
-        const int lines = out[i], miso = (status[i] & STATUS_MISO) ? 1 : 0;
-        if (lines_ < 0) {
-            t += first_values(lines, miso);
-        } else if (lines != lines_ || miso != miso_) {
+        const int state = out[i] | ((status[i] & STATUS_MISO) ? 0x100 : 0);
+        if (state_ < 0) {
+            t += first_values(state);
+        } else if (state != state_) {
             t += "#" + std::to_string(time_) + "\n";
-            for (int b = 0; b < 8; b++)
-                if (((lines ^ lines_) >> b) & 1)
-                    t += level(b, char('0' + ((lines >> b) & 1)));
-            if (miso != miso_)
-                t += level(8, char('0' + miso));
+            for (int b = 0; b < 9; b++)
+                if (((state ^ state_) >> b) & 1)
+                    t += level(b, char('0' + ((state >> b) & 1)));
         }
-        lines_ = lines;
-        miso_ = miso;
+        state_ = state;
     }
-    vcd_->write(t);
+    // Up to the limit, or to the first failed write: then the file is given
+    // up at once and the run stops.
+    const bool full = (vcd_bytes_ += t.size()) > uint64_t{options_.vcd_limit} << 20;
+    if (const int e = full ? 0 : vcd_->write(t); e || full)
+        stopped_ = give_up(e ? std::strerror(e) : strprintf("the waveform reached --vcd-limit %u MiB",
+                                                            options_.vcd_limit)) + "; the run stopped there";
 }
 
-std::vector<std::string> SimHost::finish()
+void SimHost::expect(uint64_t words)
+{
+    const unsigned long long bytes = words * VCD_WORD_BYTES;
+    if (vcd_ && bytes > uint64_t{options_.vcd_limit} << 20)
+        throw UsageError(give_up(strprintf("the waveform would take at least %llu MiB, more than "
+                                           "--vcd-limit %u", bytes >> 20, options_.vcd_limit)));
+}
+
+void SimHost::check()
+{
+    if (!stopped_.empty())
+        throw Failure(std::exchange(stopped_, ""));
+}
+
+std::string SimHost::give_up(const std::string &why)
+{
+    const std::string e = vcd_->failure(why);
+    vcd_.reset();
+    return e;
+}
+
+bool SimHost::carry(const std::vector<uint8_t> &out, std::vector<uint8_t> *status,
+                    const std::function<void()> &calls)
+{
+    carried_ = {&out, status};
+    calls();
+    return !std::exchange(carried_, {}).first;
+}
+
+std::vector<std::string> SimHost::finish(bool stopped)
 {
     std::vector<std::string> failed;
     if (!board_)
         return failed;
-    if (attached_ && lib_->sim_detach)
-        lib_->sim_detach(PORT);
-    attached_ = false;
+    detach();
     try {
-        if (vcd_) {
+        if (vcd_ && stopped)
+            failed.push_back(give_up("the run was stopped"));
+        else if (vcd_) {
             // Nothing played: every line unknown. The last byte lasts one
             // time step too.
-            vcd_->write((lines_ < 0 ? first_values(-1, -1) : "") + "#" +
+            vcd_->write((state_ < 0 ? first_values(-1) : "") + "#" +
                         std::to_string(std::max<uint64_t>(time_, 1)) + "\n");
             vcd_->commit();
-            std::fprintf(stderr, "spitool: waveform written to %s\n", options_.vcd_file.c_str());
+            report("waveform written to " + options_.vcd_file);
         }
     } catch (const Failure &e) {
         failed.push_back(e.what());
     }
+    if (!stopped_.empty())
+        failed.push_back(stopped_);
     vcd_.reset();
     try {
         if (!options_.memory_file.empty())

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // --sim: the simulated board attached to port 1 of the loaded library's
 // simulated port drivers, with its chip 0 memory kept in a file and the
-// link optionally recorded as a VCD waveform. Native builds only.
+// link optionally recorded as a VCD waveform. The Windows build has it but
+// never starts it: its library has no simulated port drivers.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -28,17 +30,25 @@ public:
     // memory file, Failure when the library cannot attach it.
     void start(const SpiLib &lib, const SimOptions &options);
 
-    // Detaches the board, finishes the VCD file (and says so) and saves chip
-    // 0's memory to the memory file, each whether or not the other could be
-    // written. Returns why those that could not be were not. Call after the
-    // library has closed the port.
-    std::vector<std::string> finish();
+    // Detaches the board, finishes the VCD file (and says so) unless the
+    // run was stopped, and saves chip 0's memory to the memory file, each
+    // whether or not the other could be written. Returns why those that
+    // could not be were not. Call after the library has closed the port.
+    std::vector<std::string> finish(bool stopped);
 
     static constexpr int PORT = 1;
 
-    // Plays straight on the board, as the attached port would: for commands
-    // that talk to the port themselves.
-    int play_board(const uint8_t *out, uint8_t *status, uint32_t n) { return play(this, out, status, n); }
+    // Refuses a run whose data words alone would make the waveform pass
+    // its limit: a UsageError, the waveform given up.
+    void expect(uint64_t words);
+    // Throws Failure, once, when the recording stopped (at its limit, or a
+    // write failed): the run stops with it.
+    void check();
+    // Plays out on the board, its status bytes into *status, in the first
+    // control call of those calls() makes the library's simulated driver
+    // pass on, before that call's own bytes. False when none reached it.
+    bool carry(const std::vector<uint8_t> &out, std::vector<uint8_t> *status,
+               const std::function<void()> &calls);
 
 private:
     static int play(void *context, const uint8_t *out, uint8_t *status, uint32_t n);
@@ -51,11 +61,18 @@ private:
     std::unique_ptr<sim_board> board_;
     bool attached_ = false;
     std::vector<std::pair<int, std::vector<uint16_t>>> readonly_; // chip, memory kept
+    void detach();
+    // Drops the waveform file; returns "cannot write FILE: why (...)".
+    std::string give_up(const std::string &why);
+
     std::unique_ptr<OutputFile> vcd_; // while recording
+    uint64_t vcd_bytes_ = 0;
+    std::string stopped_; // why the recording stopped
+    std::pair<const std::vector<uint8_t> *, std::vector<uint8_t> *> carried_{};
     std::vector<uint8_t> out_copy_;
     uint64_t time_ = 0; // output bytes recorded so far
-    int lines_ = -1;    // last data-line byte written, -1 before the first
-    int miso_ = -1;
+    int state_ = -1;    // the lines last written (data lines, data-out as bit 8), -1 before
+
 };
 
 } // namespace spitool

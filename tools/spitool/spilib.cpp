@@ -82,9 +82,6 @@ SpiLib::SpiLib(const std::string &file) : path(file)
     resolve(module_, "simport_fail_control_after", &sim_fail_control_after);
 }
 
-SpiLib::~SpiLib()
-{
-    close_module(module_);
-}
+SpiLib::~SpiLib() { close_module(module_); }
 
 } // namespace spitool

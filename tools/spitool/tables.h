@@ -26,6 +26,11 @@ enum class FileFormat : uint32_t { Binary, Text, IntelHex };
 constexpr uint32_t FAULT_READONLY = 0x80000000u;
 // The highest multiplexer channel.
 constexpr int32_t MUX_MAX = 16;
+// The most a clock may make the library allocate for one shift, unless
+// --allow-slow-clock; the default --vcd-limit in MiB.
+constexpr uint32_t SHIFT_BYTES_MAX = 256u << 20, VCD_LIMIT = 256;
+// What the library's variables hold (Name::value of VARIABLES).
+enum : uint32_t { VAR_INTEGER = 1, VAR_CLOCK };
 
 // Word file formats, simulated board wirings and faults, and the library's
 // variables.
@@ -34,7 +39,8 @@ extern const std::vector<Name> FORMATS, WIRINGS, FAULTS, VARIABLES;
 // The options without a one-letter form.
 enum : int {
     OPT_MUX = 256, OPT_CHIP, OPT_LIBRARY, OPT_USB, OPT_FORMAT, OPT_CHUNK, OPT_PROGRESS, OPT_NO_PROGRESS,
-    OPT_SIM, OPT_SIM_MEMORY, OPT_SIM_STOPPED, OPT_SIM_FAULT, OPT_SIM_WIRING, OPT_SIM_FAIL_AFTER, OPT_VCD
+    OPT_SIM, OPT_SIM_MEMORY, OPT_SIM_STOPPED, OPT_SIM_FAULT, OPT_SIM_WIRING, OPT_SIM_FAIL_AFTER, OPT_VCD,
+    OPT_VCD_LIMIT, OPT_SLOW_CLOCK
 };
 
 struct OptionSpec {
@@ -52,11 +58,8 @@ struct Command {
     const char *summary; // one line
     std::string details; // shown by COMMAND --help
     size_t min_args, max_args;
-    // The port: selected before the command runs only when --port is given,
-    // always, or never (the command opens the port device itself, which
-    // opens exclusively).
-    enum Port { IfGiven, Select, Own } port;
-    // Runs the command on an open session; throws UsageError or Failure.
+    // Runs the command; it opens the session once its arguments are checked
+    // (Session::open). Throws UsageError or Failure.
     void (*run)(Session &);
 };
 
@@ -79,7 +82,7 @@ const Row *find_named(const std::vector<Row> &rows, const std::string &name)
 // [COUNT]"; "bin, text or ihex".
 std::string forms(const OptionSpec &o, const char *sep);
 std::string usage_of(const Command &c);
-std::string choice_list(const std::vector<Name> &names);
+std::string choice_list(const std::vector<Name> &names, const char *sep = ", ", const char *last = " or ");
 
 void cmd_ports(Session &), cmd_vars(Session &), cmd_get(Session &), cmd_set(Session &), cmd_read(Session &),
     cmd_write(Session &), cmd_dump(Session &), cmd_load(Session &), cmd_probe(Session &), cmd_slower(Session &),

@@ -2,13 +2,10 @@
 #include "text.h"
 
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace spitool {
 
@@ -16,26 +13,20 @@ bool parse_unsigned(const std::string &text, uint32_t max, uint32_t *value)
 {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const char *last = text.data() + text.size();
-    uint32_t v = 0;
     // No sign, no spaces: from_chars takes neither.
-    const auto [end, error] = std::from_chars(text.data() + (hex ? 2 : 0), last, v, hex ? 16 : 10);
-    if (error != std::errc() || end != last || v > max)
-        return false;
-    *value = v;
-    return true;
+    const auto [end, error] = std::from_chars(text.data() + (hex ? 2 : 0), last, *value, hex ? 16 : 10);
+    return error == std::errc() && end == last && *value <= max;
 }
 
 bool parse_signed(const std::string &text, int32_t min, int32_t max, int32_t *value)
 {
     const bool negative = !text.empty() && text[0] == '-';
-    uint32_t magnitude;
-    if (!parse_unsigned(negative ? text.substr(1) : text, UINT32_MAX, &magnitude))
+    uint32_t magnitude = 0;
+    if (!parse_unsigned(text.substr(negative), UINT32_MAX, &magnitude))
         return false;
     const int64_t v = negative ? -int64_t{magnitude} : int64_t{magnitude};
-    if (v < min || v > max)
-        return false;
     *value = static_cast<int32_t>(v);
-    return true;
+    return v >= min && v <= max;
 }
 
 bool parse_real(const std::string &text, double *value)
@@ -43,12 +34,8 @@ bool parse_real(const std::string &text, double *value)
     // Only plain decimal forms: no spaces, hex floats, infinities or NaNs.
     const bool plus = text.size() > 1 && text[0] == '+' && text[1] != '-';
     const char *last = text.data() + text.size();
-    double v = 0;
-    const auto [end, error] = std::from_chars(text.data() + plus, last, v);
-    if (error != std::errc() || end != last || !std::isfinite(v))
-        return false;
-    *value = v;
-    return true;
+    const auto [end, error] = std::from_chars(text.data() + plus, last, *value);
+    return error == std::errc() && end == last && std::isfinite(*value);
 }
 
 uint32_t need_unsigned(const std::string &text, uint32_t max, const char *what)
@@ -103,10 +90,25 @@ std::string strprintf(const char *fmt, ...)
     return s;
 }
 
-std::string hex16(uint32_t v)
+std::string hex16(uint32_t v) { return strprintf("0x%04X", v); }
+
+std::string printable(const std::string &text)
 {
-    return strprintf("0x%04X", v);
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    // 0x80 to 0x9F: a C1 control alone or after 0xC2, part of a UTF-8 character after other bytes from 0x80.
+    auto c1 = [&](size_t k) {
+        return byte(k) >= 0x80 && byte(k) < 0xA0 && (!k || byte(k - 1) < 0x80 || byte(k - 1) == 0xC2);
+    };
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++) {
+        const bool control =
+            byte(i) < 0x20 || byte(i) == 0x7F || c1(i) || (byte(i) == 0xC2 && i + 1 < text.size() && c1(i + 1));
+        out += control ? strprintf("\\x%02X", byte(i)) : text.substr(i, 1);
+    }
+    return out;
 }
+
+void report(const std::string &message) { std::fprintf(stderr, "spitool: %s\n", printable(message).c_str()); }
 
 std::string hex_dump(uint32_t address, const uint16_t *words, size_t count)
 {

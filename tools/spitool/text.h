@@ -39,6 +39,11 @@ std::string lower(std::string s);
 std::string strprintf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // "0x1234".
 std::string hex16(uint32_t v);
+// text with the bytes a terminal would obey shown as \xHH: the C0 controls,
+// DEL and the C1 controls (alone, or as UTF-8 0xC2 0x80 to 0xC2 0x9F).
+std::string printable(const std::string &text);
+// Prints "spitool: message" on standard error, printable.
+void report(const std::string &message);
 // Hex dump lines "AAAA: WWWW WWWW ...", eight words to a line, addresses
 // counted from address. This is also the hex text word file format.
 std::string hex_dump(uint32_t address, const uint16_t *words, size_t count);

@@ -69,47 +69,42 @@ std::vector<uint16_t> parse_hex_words(const std::string &text, const std::string
 
 // ---------------------------------------------------------------- Intel HEX
 
-struct Record {
-    uint8_t type = 0;
-    uint16_t offset = 0;
-    std::vector<uint8_t> data;
-};
+// The data bytes of each record type but 00 (data): none in 01 (end of
+// file), 2 in 02 and 04 (segment and linear address), 4 in 03 and 05 (start
+// addresses); the offset of 02 to 05 is 0.
+constexpr int RECORD_SIZE[6] = {-1, 0, 2, 4, 2, 4};
 
-// Decodes one record line (trailing white space allowed). Returns an empty
-// text on success, else what is wrong.
-std::string decode(const std::string &text, Record *r)
+// Decodes the record line in gave last (trailing white space allowed) into
+// its bytes: length, offset (2), type, data, checksum. Throws UsageError
+// naming the line.
+std::vector<uint8_t> decode(const Lines &in, const std::string &text)
 {
     const std::string line = text.substr(0, text.find_last_not_of(" \t\r") + 1);
-    if (line.empty() || line[0] != ':')
-        return "not an Intel HEX record (no ':' at the start)";
+    if (line[0] != ':')
+        in.fail("not an Intel HEX record (no ':' at the start)");
     if (line.size() < 11 || line.size() % 2 == 0)
-        return "record of bad length";
+        in.fail("record of bad length");
     std::vector<uint8_t> bytes((line.size() - 1) / 2);
     unsigned sum = 0;
     for (size_t i = 0; i < bytes.size(); i++) {
         const char *p = line.data() + 1 + 2 * i;
         if (std::from_chars(p, p + 2, bytes[i], 16).ptr != p + 2)
-            return "bad hex digit in record";
+            in.fail("bad hex digit in record");
         sum += bytes[i];
     }
-    if (bytes[0] + 5u != bytes.size())
-        return strprintf("record length %u does not match its %u data bytes", bytes[0],
-                         static_cast<unsigned>(bytes.size() - 5));
+    const unsigned size = unsigned(bytes.size() - 5), type = bytes[3], offset = bytes[1] << 8 | bytes[2];
+    if (bytes[0] != size)
+        in.fail(strprintf("record length %u does not match its %u data bytes", bytes[0], size));
     if (sum & 0xFF)
-        return strprintf("checksum 0x%02X, expected 0x%02X", bytes.back(),
-                         (0x100 - ((sum - bytes.back()) & 0xFF)) & 0xFF);
-    *r = {bytes[3], static_cast<uint16_t>(bytes[1] << 8 | bytes[2]), {bytes.begin() + 4, bytes.end() - 1}};
-    return "";
-}
-
-// Whether text starts like an Intel HEX file: its first line that is not
-// blank starts with ':' and the ten hex digits of a record's fields. A
-// damaged record still shows the format, to be refused with its line.
-bool looks_like_ihex(const std::string &text)
-{
-    const size_t b = text.find_first_not_of(" \t\r\n");
-    return b != std::string::npos && text[b] == ':' &&
-           text.find_first_not_of("0123456789abcdefABCDEF", b + 1) > b + 10;
+        in.fail(strprintf("checksum 0x%02X, expected 0x%02X", bytes.back(),
+                          (0x100 - ((sum - bytes.back()) & 0xFF)) & 0xFF));
+    if (type > 5)
+        in.fail(strprintf("unknown record type %02X", type));
+    if (RECORD_SIZE[type] >= 0 && size != unsigned(RECORD_SIZE[type]))
+        in.fail(strprintf("type %02X record with %u data bytes, not %d", type, size, RECORD_SIZE[type]));
+    if (type >= 2 && offset)
+        in.fail(strprintf("type %02X record with the offset 0x%04X, not 0", type, offset));
+    return bytes;
 }
 
 std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &source)
@@ -122,26 +117,21 @@ std::vector<uint16_t> parse_ihex(const std::string &text, const std::string &sou
     for (std::string line; in.next(&line);) {
         if (line.find_first_not_of(" \t\r") == std::string::npos)
             continue;
-        Record r;
-        const std::string bad = ended ? "data after the end-of-file record" : decode(line, &r);
-        if (!bad.empty())
-            in.fail(bad);
-        if (r.type == 0x00) {
-            for (size_t i = 0; i < r.data.size(); i++) { // the offset wraps within its 64 KiB window
-                const uint64_t at = base + ((r.offset + i) & 0xFFFF);
-                if (!bytes.emplace(at, std::pair(r.data[i], in.number())).second)
+        if (ended)
+            in.fail("data after the end-of-file record");
+        const std::vector<uint8_t> r = decode(in, line);
+        if (r[3] == 0x00) {
+            for (size_t i = 0; i < r[0]; i++) { // the offset wraps within its 64 KiB window
+                const uint64_t at = base + (((r[1] << 8 | r[2]) + i) & 0xFFFF);
+                if (!bytes.emplace(at, std::pair(r[4 + i], in.number())).second)
                     in.fail("byte address " + address(at) + " is given twice");
             }
             if (bytes.size() > BINARY_LIMIT)
                 in.fail("more than 65536 words of data");
-        } else if (r.type == 0x02 || r.type == 0x04) {
-            if (r.data.size() != 2)
-                in.fail("address record with " + std::to_string(r.data.size()) + " data bytes, not 2");
-            base = static_cast<uint64_t>(r.data[0] << 8 | r.data[1]) << (r.type == 0x02 ? 4 : 16);
-        } else if (r.type == 0x01) {
-            ended = true;
-        } else if (r.type != 0x03 && r.type != 0x05) { // 03, 05: a start address, nothing to load
-            in.fail("unknown record type " + std::to_string(r.type));
+        } else if (r[3] == 0x02 || r[3] == 0x04) {
+            base = static_cast<uint64_t>(r[4] << 8 | r[5]) << (r[3] == 0x02 ? 4 : 16);
+        } else { // 03 and 05, start addresses, load nothing
+            ended = r[3] == 0x01;
         }
     }
     if (!ended)
@@ -212,13 +202,14 @@ std::vector<uint16_t> read_word_file(const std::string &path, std::optional<File
     std::optional<FileFormat> format = given;
     if (!format) {
         in.read(&data, 4095); // enough for the first record of any format
-        const bool text = std::all_of(data.begin(), data.end(), [](char c) {
-            const unsigned char u = static_cast<unsigned char>(c);
+        const bool text = std::all_of(data.begin(), data.end(), [](unsigned char u) {
             return u < 0x20 ? u == '\t' || u == '\r' || u == '\n' : u <= 0x7E;
         });
-        format = looks_like_ihex(data) ? FileFormat::IntelHex
-                 : is_stdio(path)      ? (text ? FileFormat::Text : FileFormat::Binary)
-                                       : by_extension(path, true);
+        // A file that starts with ':' is Intel HEX: a damaged first record is refused as one.
+        const size_t first = data.find_first_not_of(" \t\r\n");
+        format = first != std::string::npos && data[first] == ':' ? FileFormat::IntelHex
+                 : is_stdio(path) ? (text ? FileFormat::Text : FileFormat::Binary)
+                                  : by_extension(path, true);
     }
     const bool binary = format == FileFormat::Binary;
     in.read(&data, binary ? BINARY_LIMIT : TEXT_LIMIT, "a word file");
@@ -238,11 +229,9 @@ void write_word_file(const std::string &path, std::optional<FileFormat> given, u
 
 std::string binary_words(const uint16_t *words, size_t count)
 {
-    std::string bytes(count * 2, '\0');
-    for (size_t i = 0; i < count; i++) {
-        bytes[2 * i] = static_cast<char>(words[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<char>(words[i] >> 8);
-    }
+    std::string bytes;
+    for (size_t i = 0; i < count; i++)
+        bytes += {static_cast<char>(words[i] & 0xFF), static_cast<char>(words[i] >> 8)};
     return bytes;
 }
 

@@ -178,7 +178,7 @@ bool create_control_device(PDRIVER_OBJECT driver)
     if (control == nullptr)
         return false;
     auto *ext = static_cast<control_ext *>(control->DeviceExtension);
-    if (!publish_device(control, &device_name, L"TORVEXCTL", false, 0, &ext->link_name,
+    if (!publish_device(control, &device_name, WIDE(SPIFNS_DEVICE_NAME "CTL"), false, 0, &ext->link_name,
                         ext->link_buffer, 32)) {
         delete_device(control);
         return false;

@@ -139,7 +139,7 @@ bool add_port(PDRIVER_OBJECT driver, HANDLE key, ULONG port, bool refuse_probe)
         ext->refuse_probe = refuse_probe;
     }
     if (ext == nullptr || !backend_init(ext, key, port) ||
-        !publish_device(device, &device_name, L"TORVEX", true, port, &ext->link_name,
+        !publish_device(device, &device_name, WIDE(SPIFNS_DEVICE_NAME), true, port, &ext->link_name,
                         ext->link_buffer, 32)) {
         delete_device(device);
         DbgPrint("torvex: port %lu not created\n", port);

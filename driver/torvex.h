@@ -13,6 +13,10 @@
 #include "sim_board.h"
 #include "torvex_ctl.h"
 
+// A narrow string literal as a wide one (device and link names).
+#define WIDE_(text) L##text
+#define WIDE(text) WIDE_(text)
+
 constexpr ULONG POOL_TAG = 0x78767254; // 'Trvx'
 constexpr ULONG KIND_PORT = 0x54524f50; // 'PORT'
 constexpr ULONG KIND_CONTROL = 0x4c544354; // 'CTLL'

@@ -25,9 +25,10 @@
 /* Largest play request, in bytes (input and output length each). */
 #define TORVEX_MAX_PLAY (16u * 1024u * 1024u)
 
-/* Port numbers a driver instance can serve (registry value Ports, bit n). */
-#define TORVEX_MIN_PORT 1
-#define TORVEX_MAX_PORT 31
+/* Port numbers a driver instance can serve (registry value Ports, bit n): the
+ * range of spifns_wire.h. */
+#define TORVEX_MIN_PORT ((uint32_t)PORT_MIN)
+#define TORVEX_MAX_PORT ((uint32_t)PORT_MAX)
 
 /* Back ends (registry value Backend). */
 #define TORVEX_BACKEND_SIM 0

@@ -52,8 +52,10 @@ constexpr double CLOCK_FACTOR = 172.41;
 #define CLOCK_FACTOR 172.41
 #endif
 
-/* Port n's device: SPIFNS_DEVICE_PREFIX followed by n in decimal, no leading zeros. */
-#define SPIFNS_DEVICE_PREFIX "\\\\.\\TORVEX"
+/* Port n's device: SPIFNS_DEVICE_PREFIX followed by n in decimal, no leading zeros; the driver
+ * names its symbolic links SPIFNS_DEVICE_NAME n, and its control device SPIFNS_DEVICE_NAME "CTL". */
+#define SPIFNS_DEVICE_NAME "TORVEX"
+#define SPIFNS_DEVICE_PREFIX "\\\\.\\" SPIFNS_DEVICE_NAME
 
 /* Port numbers.
  * PORT_MAX: the highest port number any back end serves: the driver's Ports value is a 32-bit

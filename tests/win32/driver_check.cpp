@@ -425,7 +425,7 @@ void test_device_access()
     const want_ace users[] = {{WinLocalSystemSid, FILE_ALL_ACCESS}, {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
                               {WinInteractiveSid, FILE_GENERIC_READ | FILE_GENERIC_WRITE}};
     const std::pair<const char *, std::vector<want_ace>> devices[] = {
-        {"\\\\.\\TORVEXCTL", {std::begin(admin), std::end(admin)}},
+        {SPIFNS_DEVICE_PREFIX "CTL", {std::begin(admin), std::end(admin)}},
         {"\\\\.\\TORVEX1", {std::begin(users), std::end(users)}}};
     for (const auto &[path, aces] : devices) {
         HANDLE h = CreateFileA(path, READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -467,7 +467,7 @@ void test_hardware_configuration(bool port_io)
     for (int n = 1; n <= 5; ++n)
         CHECK(opened(open_port(n)) == (n == 1 || n == 4));
     // The control device is for simulated boards only.
-    CHECK(!opened(open_path("\\\\.\\TORVEXCTL")));
+    CHECK(!opened(open_path(SPIFNS_DEVICE_PREFIX "CTL")));
 
     check::begin_case("hardware: open, probe and refusals as with the simulated boards");
     HANDLE a = open_port(1);
@@ -504,7 +504,7 @@ void test_unloaded()
     check::begin_case("unload: every device and link is gone");
     for (int n = 1; n <= 5; ++n)
         CHECK(!opened(open_port(n)));
-    CHECK(!opened(open_path("\\\\.\\TORVEXCTL")));
+    CHECK(!opened(open_path(SPIFNS_DEVICE_PREFIX "CTL")));
 }
 
 } // namespace

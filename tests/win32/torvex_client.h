@@ -17,7 +17,7 @@ namespace torvex {
 // and returned exactly out_n bytes.
 inline bool control(DWORD code, const void *in, DWORD in_n, void *out, DWORD out_n)
 {
-    HANDLE h = CreateFileA("\\\\.\\TORVEXCTL", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    HANDLE h = CreateFileA(SPIFNS_DEVICE_PREFIX "CTL", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;

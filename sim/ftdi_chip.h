@@ -26,7 +26,7 @@
 enum ftdi_chip_kind : uint8_t { FTDI_232R, FTDI_232H, FTDI_2232H, FTDI_4232H };
 
 struct ftdi_chip_info {
-    const char *name;       // "232R", as a model specification names it
+    const char *name;       // "232R": the chip type as written in a model configuration
     const char *description; // the USB product string
     uint16_t product_id;    // USB product id (vendor 0x0403)
     uint32_t byte_buffer;   // bytes from the host not yet output

@@ -93,11 +93,11 @@ void load_memory(sim_chip *chip, const char *file)
 
 } // namespace
 
-bool ftdi_model_configure(const char *spec)
+bool ftdi_model_configure(const char *config)
 {
     release_all();
     configured = true;
-    const char *p = spec;
+    const char *p = config;
     while (p != nullptr && *p != '\0') {
         const char *comma = strchr(p, ',');
         const size_t n = comma ? static_cast<size_t>(comma - p) : strlen(p);

@@ -32,9 +32,9 @@ struct ftdi_model_adapter {
     ftdi_model_channel *channels; // ftdi_chip_info_of(kind)->channels of them
 };
 
-// Replaces the adapters with those of spec (the format above); false for a
-// malformed spec, which leaves no adapter. The data-out pin of every board is D5.
-bool ftdi_model_configure(const char *spec);
+// Replaces the adapters with those of config (the format above); false for a
+// malformed config, which leaves no adapter. The data-out pin of every board is D5.
+bool ftdi_model_configure(const char *config);
 // Configures from the environment unless configured already.
 void ftdi_model_from_environment();
 uint32_t ftdi_model_count();

@@ -209,9 +209,9 @@ TEST_F(UsbEdition, PortsAreAdaptersBySerialThenChannelUnlessNamed)
 // Direct use of the model through libftdi1's functions, as a back end would.
 struct ModelChannel {
     ftdi_context *ftdi = ftdi_new();
-    explicit ModelChannel(const char *spec)
+    explicit ModelChannel(const char *config)
     {
-        EXPECT_TRUE(ftdi_model_configure(spec));
+        EXPECT_TRUE(ftdi_model_configure(config));
         ftdi_device_list *list = nullptr;
         EXPECT_EQ(ftdi_usb_find_all(ftdi, &list, 0, 0), 1);
         EXPECT_EQ(ftdi_usb_open_dev(ftdi, list->dev), 0);

@@ -26,6 +26,7 @@
 
 #include <vector>
 
+#include "loaded_library.h"
 #include "ppdev_sim.h"
 #include "records.h"
 #include "spifns.h"
@@ -38,17 +39,6 @@ namespace {
 // One access to a parallel port's register over the ISA bus or its LPC
 // successor (see docs/performance.md).
 constexpr double PORT_ACCESS_US = 1.0;
-
-struct Library {
-    void *handle = dlopen(SPIFNS_SO_PATH, RTLD_NOW | RTLD_LOCAL);
-    decltype(&spifns_sequence) sequence =
-        handle ? reinterpret_cast<decltype(&spifns_sequence)>(dlsym(handle, "spifns_sequence")) : nullptr;
-    ~Library()
-    {
-        if (handle != nullptr)
-            dlclose(handle);
-    }
-};
 
 // This thread's processor time (user and system), in nanoseconds: on a
 // machine shared with other work, wall time would count the waits as well.
@@ -102,7 +92,7 @@ void ppdev_record(benchmark::State &state, int command)
     }
     static const double modelled = modelled_request_ns();
     static const double kernel = syscall_ns();
-    Library lib;
+    loaded_library lib(SPIFNS_SO_PATH);
     if (lib.sequence == nullptr || run_setvar("SPIPORT", "1", lib.sequence) != 0) {
         state.SkipWithError("the library did not open /dev/parport0");
         return;

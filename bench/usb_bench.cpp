@@ -16,38 +16,24 @@
 #include <vector>
 
 #include "ftdi_model.h"
+#include "loaded_library.h"
 #include "records.h"
 #include "spifns.h"
 
 namespace {
 
-struct UsbLibrary {
-    void *handle = nullptr;
-    decltype(&spifns_sequence) sequence = nullptr;
-    decltype(&spifns_close) close = nullptr;
-    explicit UsbLibrary(const char *model)
-    {
-        setenv("SPIFNS_USB_CONFIG", "/dev/null", 1);
-        if (!ftdi_model_configure(model) || !(handle = dlopen(SPIFNS_USB_SO_PATH, RTLD_NOW | RTLD_LOCAL)))
-            return;
-        sequence = reinterpret_cast<decltype(sequence)>(dlsym(handle, "spifns_sequence"));
-        close = reinterpret_cast<decltype(close)>(dlsym(handle, "spifns_close"));
-    }
-    ~UsbLibrary()
-    {
-        if (close != nullptr)
-            close();
-        if (handle != nullptr)
-            dlclose(handle);
-    }
-};
-
 constexpr double LATENCY_S = 2e-3;
 
 void usb_record(benchmark::State &state, const char *model, int command)
 {
-    UsbLibrary lib(model);
-    if (lib.sequence == nullptr || run_setvar("SPIPORT", "1", lib.sequence) != 0) {
+    // The USB edition over the chip model configured as given, with no settings file.
+    setenv("SPIFNS_USB_CONFIG", "/dev/null", 1);
+    if (!ftdi_model_configure(model)) {
+        state.SkipWithError("the chip model refused its configuration");
+        return;
+    }
+    loaded_library lib(SPIFNS_USB_SO_PATH);
+    if (lib.sequence == nullptr || lib.init() != 0 || run_setvar("SPIPORT", "1", lib.sequence) != 0) {
         state.SkipWithError("the USB edition did not open the modelled adapter");
         return;
     }
@@ -76,6 +62,7 @@ void usb_record(benchmark::State &state, const char *model, int command)
     state.counters["chip_s_per_word"] = wall / (n * words);
     if (chip.stats.stalls != before.stalls)
         state.SkipWithError("the chip stalled: samples were not read back in time");
+    lib.close(); // the port handed back: the neutral byte, bit mode reset
 }
 
 void UsbReadRecord232R(benchmark::State &state) { usb_record(state, "R1:232R", SEQ_READ); }

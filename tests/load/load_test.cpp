@@ -8,39 +8,24 @@
 #include <string>
 
 #include "load_replies.h"
+#include "loaded_library.h"
 #include "spifns.h"
 
 namespace {
 
-struct loaded_library {
-    void *handle = dlopen(SPIFNS_SO_PATH, RTLD_NOW | RTLD_LOCAL);
-    ~loaded_library()
-    {
-        if (handle != nullptr)
-            dlclose(handle);
-    }
-    template <typename F> F get(const char *name)
-    {
-        return reinterpret_cast<F>(dlsym(handle, name));
-    }
-};
-
 void expect_load_state(loaded_library &lib)
 {
     ASSERT_NE(lib.handle, nullptr) << dlerror();
-    auto get_version = lib.get<int (*)()>("spifns_get_version");
-    auto get_last_error = lib.get<int (*)(uint16_t *, const char **)>("spifns_get_last_error");
-    auto getvar = lib.get<const char *(*)(const char *)>("spifns_getvar");
-    ASSERT_TRUE(get_version && get_last_error && getvar);
+    ASSERT_TRUE(lib.get_version && lib.get_last_error && lib.getvar);
 
-    EXPECT_EQ(get_version(), 0x103);
+    EXPECT_EQ(lib.get_version(), 0x103);
     uint16_t address = 0xABCD;
     const char *message = nullptr;
-    EXPECT_EQ(get_last_error(&address, &message), ERR_NONE);
+    EXPECT_EQ(lib.get_last_error(&address, &message), ERR_NONE);
     EXPECT_EQ(address, 0);
     EXPECT_STREQ(message, "No error");
     for (const auto &[name, reply] : LOAD_REPLIES)
-        EXPECT_STREQ(getvar(name), reply) << name;
+        EXPECT_STREQ(lib.getvar(name), reply) << name;
 }
 
 } // namespace
@@ -48,17 +33,17 @@ void expect_load_state(loaded_library &lib)
 TEST(SharedLibraryLoad, FreshLoadGivesInitialStateAgainAfterUnload)
 {
     {
-        loaded_library lib;
+        loaded_library lib(SPIFNS_SO_PATH);
         expect_load_state(lib);
         // Disturb the state: a slower clock, a failure on record, a sink.
-        lib.get<int (*)(const char *)>("spifns_command")("SPISLOWER");
+        lib.command("SPISLOWER");
         seq_record read{};
         read.command = SEQ_READ;
-        EXPECT_EQ(lib.get<int (*)(const seq_record *, int)>("spifns_sequence")(&read, 1), 1);
-        EXPECT_EQ(lib.get<int (*)(uint16_t *, const char **)>("spifns_get_last_error")(nullptr, nullptr),
+        EXPECT_EQ(lib.sequence(&read, 1), 1);
+        EXPECT_EQ(lib.get_last_error(nullptr, nullptr),
                   ERR_NO_PORT);
-        EXPECT_STREQ(lib.get<const char *(*)(const char *)>("spifns_getvar")("SPISHIFTPERIOD"), "2");
+        EXPECT_STREQ(lib.getvar("SPISHIFTPERIOD"), "2");
     }
-    loaded_library again;
+    loaded_library again(SPIFNS_SO_PATH);
     expect_load_state(again);
 }

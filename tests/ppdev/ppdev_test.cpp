@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
+#include "loaded_library.h"
 #include "ppdev_sim.h"
 #include "records.h"
 #include "simport.h"
 #include "spitool_harness.h"
-#include "spifns_exports.h"
 #include "spifns_wire.h"
 
 // Defined by the preloaded libppdev_sim.so.
@@ -29,20 +29,6 @@
 namespace {
 
 using clock_type = std::chrono::steady_clock;
-
-struct Library {
-    void *handle = dlopen(SPIFNS_SO_PATH, RTLD_NOW | RTLD_LOCAL);
-#define MEMBER(name, member) decltype(&name) member = handle ? reinterpret_cast<decltype(&name)>(dlsym(handle, #name)) : nullptr;
-    SPIFNS_EXPORTS(MEMBER)
-#undef MEMBER
-    decltype(&simport_attach) attach =
-        handle ? reinterpret_cast<decltype(&simport_attach)>(dlsym(handle, "simport_attach")) : nullptr;
-    ~Library()
-    {
-        if (handle != nullptr)
-            dlclose(handle);
-    }
-};
 
 ppdev_sim_counts counts(int index)
 {
@@ -90,7 +76,7 @@ protected:
             EXPECT_EQ(c.lines_at_release, LINE_NEUTRAL);
         }
     }
-    Library lib;
+    loaded_library lib{SPIFNS_SO_PATH};
 };
 
 // A play is one PPWDATA and one PPRSTATUS per output byte, in that order and

@@ -11,28 +11,12 @@
 #include <vector>
 
 #include "ftdi_model.h"
+#include "loaded_library.h"
 #include "records.h"
 #include "simport.h"
-#include "spifns_exports.h"
 #include "spifns_wire.h"
 
 namespace {
-
-// One shared library loaded afresh, reached through its exports only.
-struct Library {
-    void *handle;
-#define MEMBER(name, member) decltype(&name) member = nullptr;
-    SPIFNS_EXPORTS(MEMBER)
-#undef MEMBER
-    explicit Library(const char *path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL))
-    {
-        EXPECT_NE(handle, nullptr) << dlerror();
-#define RESOLVE(name, member) member = reinterpret_cast<decltype(&name)>(dlsym(handle, #name));
-        SPIFNS_EXPORTS(RESOLVE)
-#undef RESOLVE
-    }
-    ~Library() { dlclose(handle); }
-};
 
 std::vector<std::string> g_trace;
 void SPIFNS_CALL keep_trace(const char *line)
@@ -43,7 +27,7 @@ void SPIFNS_CALL keep_trace(const char *line)
 // A host session touching every kind of link step: port selection, clock,
 // multiplexer channels, writes, reads with their echo check (one failing on a
 // missing chip), the processor probe, and the close. What the host sees.
-std::vector<std::string> host_session(Library &lib)
+std::vector<std::string> host_session(loaded_library &lib)
 {
     std::vector<std::string> seen;
     auto note = [&](const std::string &what, int result) {
@@ -117,10 +101,9 @@ TEST_F(UsbEdition, HostSessionGivesTheParallelPortsResultsAndWaveform)
     parallel.board.chips[9].faults = SIM_FAULT_ABSENT;
     std::vector<std::string> want;
     {
-        Library lib(SPIFNS_SO_PATH);
-        auto attach = reinterpret_cast<decltype(&simport_attach)>(dlsym(lib.handle, "simport_attach"));
-        ASSERT_NE(attach, nullptr);
-        attach(1, record_play, &parallel);
+        loaded_library lib(SPIFNS_SO_PATH);
+        ASSERT_NE(lib.attach, nullptr) << dlerror();
+        lib.attach(1, record_play, &parallel);
         want = host_session(lib);
     }
 
@@ -132,7 +115,8 @@ TEST_F(UsbEdition, HostSessionGivesTheParallelPortsResultsAndWaveform)
     chip.pin_log_context = &pins;
     std::vector<std::string> got;
     {
-        Library lib(SPIFNS_USB_SO_PATH);
+        loaded_library lib(SPIFNS_USB_SO_PATH);
+        ASSERT_NE(lib.handle, nullptr) << dlerror();
         got = host_session(lib);
     }
     EXPECT_EQ(got, want);
@@ -168,7 +152,8 @@ TEST_F(UsbEdition, HostSessionGivesTheParallelPortsResultsAndWaveform)
 TEST_F(UsbEdition, PortsAreAdaptersBySerialThenChannelUnlessNamed)
 {
     ASSERT_TRUE(ftdi_model_configure("B2:232H,A1:2232H"));
-    Library lib(SPIFNS_USB_SO_PATH);
+    loaded_library lib(SPIFNS_USB_SO_PATH);
+    ASSERT_NE(lib.handle, nullptr) << dlerror();
     std::vector<int> listed;
     lib.enumerate_ports([](int port, const char *, void *ctx) { static_cast<std::vector<int> *>(ctx)->push_back(port); },
                         &listed);
